@@ -1,0 +1,1 @@
+// Placeholder translation unit; the Linux services land beside it.
