@@ -1,0 +1,150 @@
+#include "platform/linux/asio_application.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+namespace tellwyn {
+namespace {
+
+// Runs `body` as the delegate's launch callback of a fresh application and
+// the loop after it. The loop never returns, so every test ends the process
+// through exitProcess or a signal inside a death test, and reports what
+// happened on stderr.
+template <typename Body>
+[[noreturn]] void runApplication(Body body) {
+  struct Delegate : ApplicationDelegate {
+    AsioApplication* app;
+    Body* body;
+    int launches = 0;
+    void applicationDidFinishLaunching() override {
+      ++launches;
+      std::fprintf(stderr, "launch%d;", launches);
+      (*body)(*app);
+    }
+  };
+  AsioApplication app;
+  Delegate delegate;
+  delegate.app = &app;
+  delegate.body = &body;
+  app.setDelegate(&delegate);
+  app.run();
+  std::fprintf(stderr, "run returned");
+  std::_Exit(99);
+}
+
+void note(const char* text) { std::fprintf(stderr, "%s;", text); }
+
+class AsioApplicationTest : public ::testing::Test {
+ protected:
+  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+
+TEST_F(AsioApplicationTest, RunsLaunchThenActionsAndTimersInOrder) {
+  EXPECT_EXIT(runApplication([](AsioApplication& app) {
+                MainQueue& queue = app.mainQueue();
+                queue.scheduleTimer(0.05, [&app] {
+                  note("late");
+                  app.exitProcess(3);
+                });
+                queue.scheduleTimer(0.01, [] { note("early"); });
+                queue.post([&queue] {
+                  note("a");
+                  queue.post([] { note("c"); });
+                });
+                queue.post([] { note("b"); });
+              }),
+              ::testing::ExitedWithCode(3), "^launch1;a;b;c;early;late;$");
+}
+
+TEST_F(AsioApplicationTest, InvalidatedTimerNeverFiresAndDroppedTimerStillFires) {
+  EXPECT_EXIT(runApplication([](AsioApplication& app) {
+                MainQueue& queue = app.mainQueue();
+                auto cancelled = queue.scheduleTimer(0.01, [] { note("cancelled fired"); });
+                EXPECT_TRUE(cancelled->isValid());
+                cancelled->invalidate();
+                if (!cancelled->isValid()) note("invalid");
+                // Nobody keeps this one; it fires anyway.
+                queue.scheduleTimer(0.02, [] { note("dropped fired"); });
+                auto never = queue.scheduleTimer(INFINITY, [] { note("infinite fired"); });
+                queue.scheduleTimer(0.1, [&app, never] {
+                  if (never->isValid()) note("infinite armed");
+                  app.exitProcess(0);
+                });
+              }),
+              ::testing::ExitedWithCode(0), "^launch1;invalid;dropped fired;infinite armed;$");
+}
+
+TEST_F(AsioApplicationTest, FiredTimerIsNoLongerValid) {
+  EXPECT_EXIT(runApplication([](AsioApplication& app) {
+                auto timer = std::make_shared<std::shared_ptr<Timer>>();
+                *timer = app.mainQueue().scheduleTimer(0.0, [&app, timer] {
+                  if (!(*timer)->isValid()) note("idle in callback");
+                  app.mainQueue().post([&app, timer] {
+                    (*timer)->invalidate();
+                    note("invalidate after fire is harmless");
+                    app.exitProcess(0);
+                  });
+                });
+              }),
+              ::testing::ExitedWithCode(0),
+              "^launch1;idle in callback;invalidate after fire is harmless;$");
+}
+
+TEST_F(AsioApplicationTest, PostsFromOtherThreadsRunOnTheLoop) {
+  EXPECT_EXIT(runApplication([](AsioApplication& app) {
+                const auto loopThread = std::this_thread::get_id();
+                std::thread([&app, loopThread] {
+                  app.mainQueue().post([&app, loopThread] {
+                    if (std::this_thread::get_id() == loopThread) note("on main thread");
+                    app.exitProcess(0);
+                  });
+                }).detach();
+              }),
+              ::testing::ExitedWithCode(0), "^launch1;on main thread;$");
+}
+
+TEST_F(AsioApplicationTest, SigtermKeepsItsDefaultEffectUntilAHandlerIsInstalled) {
+  EXPECT_EXIT(runApplication([](AsioApplication&) { ::kill(::getpid(), SIGTERM); }),
+              ::testing::KilledBySignal(SIGTERM), "");
+}
+
+TEST_F(AsioApplicationTest, SigtermRunsTheHandlerOnTheMainThread) {
+  EXPECT_EXIT(runApplication([](AsioApplication& app) {
+                const auto loopThread = std::this_thread::get_id();
+                app.installTerminationHandler([&app, loopThread] {
+                  if (std::this_thread::get_id() == loopThread) note("handler on main thread");
+                  app.exitProcess(0);
+                });
+                // Raised from another thread, as a parent's kill may land on any.
+                std::thread([] { ::kill(::getpid(), SIGTERM); }).detach();
+              }),
+              ::testing::ExitedWithCode(0), "^launch1;handler on main thread;$");
+}
+
+TEST_F(AsioApplicationTest, SecondSigtermWhileHandlingRunsTheHandlerAtMostOnceMore) {
+  EXPECT_EXIT(runApplication([](AsioApplication& app) {
+                app.installTerminationHandler([&app] {
+                  note("handler");
+                  app.exitProcess(0);
+                });
+                ::kill(::getpid(), SIGTERM);
+                ::kill(::getpid(), SIGTERM);
+              }),
+              ::testing::ExitedWithCode(0), "^launch1;handler;$");
+}
+
+TEST(ThreadSleeperTest, IgnoresNonPositiveAndNonFiniteDurations) {
+  ThreadSleeper sleeper;
+  sleeper.sleepFor(-1);
+  sleeper.sleepFor(NAN);
+  sleeper.sleepFor(0.001);
+}
+
+}  // namespace
+}  // namespace tellwyn
