@@ -50,47 +50,65 @@ bool writeDevice(std::string& out, const DeviceInfo& device) {
 
 }  // namespace
 
-void appendJsonString(std::string& out, std::string_view text) {
+namespace {
+
+// Whether `c` goes into a JSON string as itself.
+constexpr bool isPlainJsonByte(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte >= 0x20 && c != '"' && c != '\\' && c != '/';
+}
+
+void appendEscaped(std::string& out, char c) {
   static constexpr char kHex[] = "0123456789abcdef";
-  out += '"';
-  for (char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '/':
-        out += "\\/";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\b':
-        out += "\\b";
-        break;
-      case '\f':
-        out += "\\f";
-        break;
-      default: {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20) {
-          out += "\\u00";
-          out += kHex[byte >> 4];
-          out += kHex[byte & 0xF];
-        } else {
-          out += c;
-        }
-      }
+  switch (c) {
+    case '"':
+      out += "\\\"";
+      break;
+    case '\\':
+      out += "\\\\";
+      break;
+    case '/':
+      out += "\\/";
+      break;
+    case '\n':
+      out += "\\n";
+      break;
+    case '\r':
+      out += "\\r";
+      break;
+    case '\t':
+      out += "\\t";
+      break;
+    case '\b':
+      out += "\\b";
+      break;
+    case '\f':
+      out += "\\f";
+      break;
+    default: {
+      const auto byte = static_cast<unsigned char>(c);
+      out += "\\u00";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
     }
   }
+}
+
+}  // namespace
+
+void appendJsonString(std::string& out, std::string_view text) {
+  out.reserve(out.size() + text.size() + 2);
+  out += '"';
+  // Copy runs of bytes that need no escape in one append each.
+  std::size_t runStart = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (!isPlainJsonByte(text[i])) {
+      out.append(text.data() + runStart, i - runStart);
+      appendEscaped(out, text[i]);
+      runStart = i + 1;
+    }
+  }
+  out.append(text.data() + runStart, text.size() - runStart);
   out += '"';
 }
 
