@@ -1,0 +1,123 @@
+#include "speech/transcript_text.h"
+
+#include <unicode/brkiter.h>
+#include <unicode/locid.h>
+#include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utext.h>
+#include <unicode/utf8.h>
+
+#include <cstdint>
+#include <memory>
+
+namespace tellwyn {
+namespace {
+
+bool isWhitespaceOrNewline(UChar32 c) {
+  if ((c >= 0x09 && c <= 0x0D) || c == 0x85) return true;
+  const auto type = u_charType(c);
+  return type == U_SPACE_SEPARATOR || type == U_LINE_SEPARATOR || type == U_PARAGRAPH_SEPARATOR;
+}
+
+// Closes a UText opened on caller-owned UTF-8.
+struct UTextCloser {
+  void operator()(UText* text) const { utext_close(text); }
+};
+using UTextPtr = std::unique_ptr<UText, UTextCloser>;
+
+UTextPtr openUtf8(std::string_view text, UErrorCode& status) {
+  return UTextPtr(
+      utext_openUTF8(nullptr, text.data(), static_cast<std::int64_t>(text.size()), &status));
+}
+
+std::unique_ptr<icu::BreakIterator> characterIterator(UText* text, UErrorCode& status) {
+  std::unique_ptr<icu::BreakIterator> iterator(
+      icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+  if (U_SUCCESS(status)) iterator->setText(text, status);
+  return iterator;
+}
+
+// Canonical equivalence of two characters: equal bytes, or equal canonical
+// decompositions.
+bool sameCharacter(std::string_view first, std::string_view second,
+                   const icu::Normalizer2& decomposition) {
+  if (first == second) return true;
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::UnicodeString a =
+      decomposition.normalize(icu::UnicodeString::fromUTF8(icu::StringPiece(
+                                  first.data(), static_cast<std::int32_t>(first.size()))),
+                              status);
+  const icu::UnicodeString b =
+      decomposition.normalize(icu::UnicodeString::fromUTF8(icu::StringPiece(
+                                  second.data(), static_cast<std::int32_t>(second.size()))),
+                              status);
+  return U_SUCCESS(status) && a == b;
+}
+
+}  // namespace
+
+std::string trimWhitespaceAndNewlines(std::string_view text) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+  const auto length = static_cast<std::int32_t>(text.size());
+  std::int32_t begin = 0;
+  while (begin < length) {
+    std::int32_t next = begin;
+    UChar32 c = 0;
+    U8_NEXT(bytes, next, length, c);
+    if (c < 0 || !isWhitespaceOrNewline(c)) break;
+    begin = next;
+  }
+  std::int32_t end = length;
+  while (end > begin) {
+    std::int32_t previous = end;
+    UChar32 c = 0;
+    U8_PREV(bytes, begin, previous, c);
+    if (c < 0 || !isWhitespaceOrNewline(c)) break;
+    end = previous;
+  }
+  return std::string(
+      text.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin)));
+}
+
+std::string lowercased(std::string_view text) {
+  icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())));
+  unicode.toLower(icu::Locale::getRoot());
+  std::string result;
+  unicode.toUTF8String(result);
+  return result;
+}
+
+CharacterPrefix commonCharacterPrefix(std::string_view first, std::string_view second) {
+  CharacterPrefix prefix;
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* decomposition = icu::Normalizer2::getNFDInstance(status);
+  UTextPtr firstText = openUtf8(first, status);
+  UTextPtr secondText = openUtf8(second, status);
+  if (U_FAILURE(status)) return prefix;
+  auto firstCharacters = characterIterator(firstText.get(), status);
+  auto secondCharacters = characterIterator(secondText.get(), status);
+  if (U_FAILURE(status)) return prefix;
+
+  // Boundaries are byte offsets: the UTexts index the UTF-8 directly.
+  std::int32_t firstStart = firstCharacters->first();
+  std::int32_t secondStart = secondCharacters->first();
+  for (;;) {
+    const std::int32_t firstEnd = firstCharacters->next();
+    const std::int32_t secondEnd = secondCharacters->next();
+    if (firstEnd == icu::BreakIterator::DONE || secondEnd == icu::BreakIterator::DONE) break;
+    const auto a = first.substr(static_cast<std::size_t>(firstStart),
+                                static_cast<std::size_t>(firstEnd - firstStart));
+    const auto b = second.substr(static_cast<std::size_t>(secondStart),
+                                 static_cast<std::size_t>(secondEnd - secondStart));
+    if (!sameCharacter(a, b, *decomposition)) break;
+    ++prefix.characters;
+    prefix.secondBytes = static_cast<std::size_t>(secondEnd);
+    firstStart = firstEnd;
+    secondStart = secondEnd;
+  }
+  return prefix;
+}
+
+}  // namespace tellwyn
