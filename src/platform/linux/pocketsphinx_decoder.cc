@@ -1,0 +1,68 @@
+#include "platform/linux/pocketsphinx_decoder.h"
+
+#include <pocketsphinx.h>
+#include <sphinxbase/err.h>
+
+namespace tellwyn {
+namespace {
+
+// Turns the library's log off for the whole process, once, before the first
+// decoder is made: with no log stream its messages go nowhere.
+void silenceLibraryLog() {
+  static const bool silenced = [] {
+    err_set_logfp(nullptr);
+    return true;
+  }();
+  (void)silenced;
+}
+
+}  // namespace
+
+Result<std::unique_ptr<PocketsphinxDecoder>> PocketsphinxDecoder::load(const ModelFiles& model) {
+  silenceLibraryLog();
+  // No "-logfn": it would reopen the process-wide log from this thread.
+  cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModelDir.c_str(),
+                                 "-lm", model.languageModel.c_str(), "-dict",
+                                 model.dictionary.c_str(), "-samprate", "16000", nullptr);
+  if (config == nullptr) {
+    return Error{"tellwyn.recognizer", 1, "Speech recognizer could not be configured"};
+  }
+  ps_default_search_args(config);
+  ps_decoder_t* decoder = ps_init(config);
+  cmd_ln_free_r(config);  // the decoder keeps its own reference
+  if (decoder == nullptr) {
+    return Error{"tellwyn.recognizer", 2,
+                 "Speech recognizer could not load its model from " + model.acousticModelDir};
+  }
+  return std::make_unique<PocketsphinxDecoder>(Key{}, decoder);
+}
+
+PocketsphinxDecoder::~PocketsphinxDecoder() {
+  if (inUtterance_) ps_end_utt(decoder_);
+  ps_free(decoder_);
+}
+
+void PocketsphinxDecoder::startUtterance() {
+  if (ps_start_utt(decoder_) >= 0) inUtterance_ = true;
+}
+
+void PocketsphinxDecoder::process(std::span<const std::int16_t> samples) {
+  if (!inUtterance_ || samples.empty()) return;
+  ps_process_raw(decoder_, samples.data(), samples.size(), FALSE, FALSE);
+}
+
+bool PocketsphinxDecoder::inSpeech() { return inUtterance_ && ps_get_in_speech(decoder_) != 0; }
+
+void PocketsphinxDecoder::endUtterance() {
+  if (!inUtterance_) return;
+  ps_end_utt(decoder_);
+  inUtterance_ = false;
+}
+
+std::string PocketsphinxDecoder::hypothesis() {
+  int32 score = 0;
+  const char* text = ps_get_hyp(decoder_, &score);
+  return text == nullptr ? std::string() : std::string(text);
+}
+
+}  // namespace tellwyn

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/error.h"
+#include "platform/linux/audio_inbox.h"
+#include "platform/linux/model_locator.h"
+#include "platform/main_queue.h"
+#include "platform/speech_recognition.h"
+
+namespace tellwyn {
+
+// Where a task's reports go: the handler, called on the main thread unless
+// the task has been cancelled. Main thread only.
+struct RecognitionDelivery {
+  RecognitionHandler handler;
+  bool cancelled = false;
+};
+
+// Committed utterances joined by single spaces, and the whole-task text with
+// the current utterance's hypothesis after them. One thread.
+class CumulativeTranscript {
+ public:
+  void commit(const std::string& utterance);
+  std::string with(const std::string& hypothesis) const;
+  const std::string& committed() const { return committed_; }
+
+ private:
+  std::string committed_;
+};
+
+// The decoding of one recognition task, run on its own thread: loads the
+// model, turns the inbox's audio into 16 kHz samples for pocketsphinx, ends
+// an utterance whenever the voice activity detector hears speech stop, and
+// posts the cumulative transcript to the main queue (an interim result each
+// time its text changes, one final result once the audio has ended). When
+// the decoder falls more than the inbox's backlog behind it drops the oldest
+// audio and reports that once; a capture failure and a model that does not
+// load are reported as errors, once each.
+//
+// Threads: run() on the decoder thread; cancel() and loading() on any.
+class RecognitionWorker {
+ public:
+  RecognitionWorker(MainQueue& mainQueue, ModelFiles model, std::shared_ptr<AudioInbox> inbox,
+                    std::shared_ptr<RecognitionDelivery> delivery)
+      : mainQueue_(mainQueue),
+        model_(std::move(model)),
+        inbox_(std::move(inbox)),
+        delivery_(std::move(delivery)) {}
+
+  void run();
+  // Stops run() at its next step; nothing is posted afterwards.
+  void cancel();
+  // Whether run() is inside the model load, which cannot be interrupted.
+  bool loading() const { return loading_.load(); }
+
+ private:
+  void decode(class PocketsphinxDecoder& decoder);
+  void dropBacklog(SampleRing& ring);
+  void countDropped(std::uint64_t frames);
+  void report(std::optional<RecognitionResult> result, std::optional<Error> error);
+
+  MainQueue& mainQueue_;
+  const ModelFiles model_;
+  const std::shared_ptr<AudioInbox> inbox_;
+  const std::shared_ptr<RecognitionDelivery> delivery_;
+  std::atomic<bool> cancelled_{false};
+  std::atomic<bool> loading_{false};
+  // Decoder thread only.
+  std::uint64_t droppedFrames_ = 0;
+  bool reportedDrop_ = false;
+};
+
+}  // namespace tellwyn
