@@ -1,0 +1,15 @@
+#include "platform/linux/linux_speech_services.h"
+
+#include "platform/linux/capture_failure_notice.h"
+#include "platform/linux/pocketsphinx_recognition.h"
+#include "platform/linux/pulse_audio_engine.h"
+
+namespace tellwyn {
+
+LinuxSpeechServices makeLinuxSpeechServices(MainQueue& mainQueue) {
+  auto captureFailures = std::make_shared<CaptureFailureNotice>();
+  return {makePocketsphinxRecognition(mainQueue, captureFailures),
+          makePulseAudioEngineFactory(captureFailures)};
+}
+
+}  // namespace tellwyn
