@@ -1,0 +1,209 @@
+#include "platform/linux/pulse_audio_engine.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/fake/fake_main_queue.h"
+#include "platform/linux/linux_speech_services.h"
+#include "support/output_capture.h"
+#include "support/pulse_server.h"
+#include "support/scoped_environment.h"
+
+namespace tellwyn {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::PulseServer;
+
+// Waits (generously: sanitizer builds on a busy machine) until `done` holds.
+template <typename Predicate>
+bool eventually(Predicate done, std::chrono::milliseconds limit = 20s) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+// What the tap saw, written on the capture thread and read by the test.
+struct TapLog {
+  std::mutex mutex;
+  int buffers = 0;
+  bool wrongShape = false;
+  std::uint64_t nextSampleTime = 0;
+  bool timeGap = false;
+  // Channel means of the latest buffer.
+  std::vector<double> means;
+
+  TapBlock block(std::uint32_t channels) {
+    return [this, channels](const PcmBuffer& buffer, AudioTime time) {
+      std::lock_guard lock(mutex);
+      ++buffers;
+      if (buffer.frameLength() != 1024 || buffer.format().channelCount != channels ||
+          buffer.format().interleaved) {
+        wrongShape = true;
+      }
+      if (time.sampleTime != nextSampleTime) timeGap = true;
+      nextSampleTime = time.sampleTime + buffer.frameLength();
+      means.assign(channels, 0);
+      for (std::uint32_t c = 0; c < channels; ++c) {
+        for (std::uint32_t i = 0; i < buffer.frameLength(); ++i) {
+          means[c] += buffer.format().commonFormat == CommonFormat::kInt16
+                          ? buffer.int16ChannelData()[c][i] / 32768.0
+                          : buffer.floatChannelData()[c][i];
+        }
+        means[c] /= buffer.frameLength();
+      }
+    };
+  }
+  int count() {
+    std::lock_guard lock(mutex);
+    return buffers;
+  }
+};
+
+// Each test has a daemon of its own (one is killed), exported to libpulse.
+class PulseAudioEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override { server_.exportToThisProcess(); }
+
+  void useDefault(const std::string& source) {
+    ASSERT_EQ(server_.pactl({"set-default-source", source}).status.code, 0);
+  }
+
+  PulseServer server_;
+  std::unique_ptr<AudioEngineFactory> factory_ = makePulseAudioEngineFactory();
+};
+
+TEST_F(PulseAudioEngineTest, CapturesTheDefaultSourceInItsOwnFormat) {
+  struct Case {
+    const char* source;
+    CommonFormat type;
+    double rate;
+    std::uint32_t channels;
+    std::vector<float> frame;  // fed over and over
+  };
+  const Case cases[] = {
+      {testing::kMono16Source, CommonFormat::kInt16, 16000, 1, {0.25f}},
+      {testing::kStereo48Source, CommonFormat::kFloat32, 48000, 2, {0.25f, -0.5f}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source);
+    useDefault(c.source);
+    auto engine = factory_->makeEngine();
+    const AudioFormat format = engine->inputFormat();
+    EXPECT_EQ(format.commonFormat, c.type);
+    EXPECT_EQ(format.sampleRate, c.rate);
+    EXPECT_EQ(format.channelCount, c.channels);
+    EXPECT_FALSE(format.interleaved);
+
+    // A steady level per channel shows each channel lands in its own array.
+    std::vector<float> feed;
+    for (int i = 0; i < static_cast<int>(c.rate) * 4; ++i) {
+      feed.insert(feed.end(), c.frame.begin(), c.frame.end());
+    }
+    server_.feedSamples(c.source, feed);
+
+    TapLog log;
+    engine->installTap(1024, format, log.block(c.channels));
+    engine->prepare();
+    ASSERT_TRUE(engine->start().ok());
+    ASSERT_TRUE(eventually([&] {
+      std::lock_guard lock(log.mutex);
+      return log.means.size() == c.channels && std::abs(log.means[0] - c.frame[0]) < 0.01;
+    }));
+    {
+      std::lock_guard lock(log.mutex);
+      for (std::uint32_t ch = 0; ch < c.channels; ++ch)
+        EXPECT_NEAR(log.means[ch], c.frame[ch], 0.01);
+      EXPECT_FALSE(log.wrongShape);
+      EXPECT_FALSE(log.timeGap);
+    }
+
+    // Once stop() returns the tap runs no more; a second start captures again.
+    engine->stop();
+    const int stopped = log.count();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(log.count(), stopped);
+    {
+      std::lock_guard lock(log.mutex);
+      log.nextSampleTime = 0;  // capture time starts over
+    }
+    ASSERT_TRUE(engine->start().ok());
+    ASSERT_TRUE(eventually([&] { return log.count() > stopped + 3; }));
+    engine->stop();
+    engine->removeTap();
+    server_.clearFeed(c.source);
+  }
+}
+
+TEST_F(PulseAudioEngineTest, WithoutServerTheFormatIsEmptyAndStartFails) {
+  testing::OutputCapture output;
+  testing::ScopedEnvironmentVariable noServer("PULSE_SERVER", testing::kDeadPulseServer);
+  auto engine = factory_->makeEngine();
+  const AudioFormat format = engine->inputFormat();
+  EXPECT_EQ(format.channelCount, 0u);
+  EXPECT_EQ(AudioFormat::make(format.commonFormat, format.sampleRate, format.channelCount, false),
+            std::nullopt);
+  TapLog log;
+  engine->installTap(1024, format, log.block(1));
+  const Status started = engine->start();
+  ASSERT_FALSE(started.ok());
+  EXPECT_TRUE(started.error().description.starts_with("Audio capture could not start: "))
+      << started.error().description;
+  engine->stop();
+  engine->removeTap();
+  // libpulse wrote nothing of its own.
+  EXPECT_EQ(output.stdoutText(), "");
+  EXPECT_EQ(output.stderrText(), "");
+}
+
+TEST_F(PulseAudioEngineTest, KilledServerBecomesTheRecognitionTasksError) {
+  useDefault(testing::kMono16Source);
+  FakeMainQueue queue;
+  auto services = makeLinuxSpeechServices(queue);
+  auto recognizer = services.speech->makeRecognizer("en-US");
+  ASSERT_NE(recognizer, nullptr);
+  auto request = recognizer->makeRequest();
+  auto engine = services.audio->makeEngine();
+  const AudioFormat format = engine->inputFormat();
+  std::atomic<int> buffers{0};
+  engine->installTap(1024, format, [&](const PcmBuffer& buffer, AudioTime) {
+    ++buffers;
+    request->append(buffer);
+  });
+  ASSERT_TRUE(engine->start().ok());
+  std::vector<Error> errors;
+  auto task = recognizer->startTask(
+      request, [&](std::optional<RecognitionResult>, std::optional<Error> error) {
+        if (error) errors.push_back(*error);
+      });
+  ASSERT_TRUE(eventually([&] { return buffers.load() > 3; }));
+
+  ASSERT_EQ(::kill(server_.pid(), SIGKILL), 0);
+  ASSERT_TRUE(eventually([&] {
+    queue.runPending();
+    return !errors.empty();
+  }));
+  EXPECT_EQ(errors[0].description, "Audio capture ended: Connection terminated");
+
+  // The session's stop sequence afterwards: nothing more arrives.
+  engine->stop();
+  engine->removeTap();
+  request->endAudio();
+  task->cancel();
+  std::this_thread::sleep_for(100ms);
+  queue.runPending();
+  EXPECT_EQ(errors.size(), 1u);
+}
+
+}  // namespace
+}  // namespace tellwyn
