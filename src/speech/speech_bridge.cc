@@ -143,7 +143,7 @@ std::string SpeechBridge::extractNewFinalText(std::string_view text) {
     return trimmed;
   }
   const CharacterPrefix prefix = commonCharacterPrefix(lastFinalTranscript_, trimmed);
-  if (prefix.characters == 0) {
+  if (prefix.empty()) {
     lastFinalTranscript_ = trimmed;
     return trimmed;
   }

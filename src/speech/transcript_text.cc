@@ -8,6 +8,7 @@
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 
@@ -89,6 +90,40 @@ std::string lowercased(std::string_view text) {
   return result;
 }
 
+namespace {
+
+// The last character boundary at or before `offset`.
+std::int32_t boundaryAtOrBefore(icu::BreakIterator& characters, std::int32_t offset) {
+  if (characters.isBoundary(offset)) return offset;
+  const std::int32_t before = characters.preceding(offset);
+  return before == icu::BreakIterator::DONE ? 0 : before;
+}
+
+// The furthest offset up to which the texts are byte for byte equal and
+// which is a character boundary in both. Characters before it are equal and
+// sit at the same offsets in both texts, since grapheme boundaries depend only
+// on nearby code points. Found without walking the texts from the start, so a
+// long shared transcript costs a byte comparison, not a grapheme walk.
+std::int32_t sharedBoundary(std::string_view first, std::string_view second,
+                            icu::BreakIterator& firstCharacters,
+                            icu::BreakIterator& secondCharacters) {
+  const std::size_t shorter = std::min(first.size(), second.size());
+  std::size_t equalBytes = 0;
+  while (equalBytes < shorter && first[equalBytes] == second[equalBytes]) ++equalBytes;
+  auto a = boundaryAtOrBefore(firstCharacters, static_cast<std::int32_t>(equalBytes));
+  auto b = boundaryAtOrBefore(secondCharacters, static_cast<std::int32_t>(equalBytes));
+  while (a != b) {
+    if (a > b) {
+      a = boundaryAtOrBefore(firstCharacters, b);
+    } else {
+      b = boundaryAtOrBefore(secondCharacters, a);
+    }
+  }
+  return a;
+}
+
+}  // namespace
+
 CharacterPrefix commonCharacterPrefix(std::string_view first, std::string_view second) {
   CharacterPrefix prefix;
   UErrorCode status = U_ZERO_ERROR;
@@ -100,9 +135,14 @@ CharacterPrefix commonCharacterPrefix(std::string_view first, std::string_view s
   auto secondCharacters = characterIterator(secondText.get(), status);
   if (U_FAILURE(status)) return prefix;
 
+  // Skip the byte-identical start, then compare character by character.
   // Boundaries are byte offsets: the UTexts index the UTF-8 directly.
-  std::int32_t firstStart = firstCharacters->first();
-  std::int32_t secondStart = secondCharacters->first();
+  std::int32_t firstStart = sharedBoundary(first, second, *firstCharacters, *secondCharacters);
+  std::int32_t secondStart = firstStart;
+  prefix.firstBytes = static_cast<std::size_t>(firstStart);
+  prefix.secondBytes = static_cast<std::size_t>(secondStart);
+  firstCharacters->isBoundary(firstStart);  // positions both iterators there
+  secondCharacters->isBoundary(secondStart);
   for (;;) {
     const std::int32_t firstEnd = firstCharacters->next();
     const std::int32_t secondEnd = secondCharacters->next();
@@ -112,7 +152,7 @@ CharacterPrefix commonCharacterPrefix(std::string_view first, std::string_view s
     const auto b = second.substr(static_cast<std::size_t>(secondStart),
                                  static_cast<std::size_t>(secondEnd - secondStart));
     if (!sameCharacter(a, b, *decomposition)) break;
-    ++prefix.characters;
+    prefix.firstBytes = static_cast<std::size_t>(firstEnd);
     prefix.secondBytes = static_cast<std::size_t>(secondEnd);
     firstStart = firstEnd;
     secondStart = secondEnd;

@@ -21,10 +21,13 @@ std::string lowercased(std::string_view text);
 // The longest common prefix of two texts in user-perceived characters
 // (extended grapheme clusters), two characters being equal when they are
 // canonically equivalent. Comparison is case-sensitive and stops at the first
-// unequal pair, so its work is bounded by the prefix, not by the texts.
+// unequal pair. A byte-identical start is skipped without walking it, so a
+// long shared transcript costs little more than a byte comparison.
 struct CharacterPrefix {
-  std::size_t characters = 0;   // how many characters the texts share
-  std::size_t secondBytes = 0;  // where the shared characters end in `second`
+  std::size_t firstBytes = 0;   // where the shared characters end in `first`
+  std::size_t secondBytes = 0;  // where they end in `second`; 0: none shared
+
+  bool empty() const { return secondBytes == 0; }
 
   bool operator==(const CharacterPrefix&) const = default;
 };

@@ -38,7 +38,7 @@ TEST(LowercasedTest, FullDefaultMapping) {
   EXPECT_EQ(lowercased("NETWORK\u00a0ERROR"), "network\u00a0error");
 }
 
-TEST(CommonCharacterPrefixTest, CountsCanonicallyEqualGraphemeClusters) {
+TEST(CommonCharacterPrefixTest, MatchesCanonicallyEqualGraphemeClusters) {
   struct Case {
     const char* name;
     std::string first;
@@ -52,21 +52,31 @@ TEST(CommonCharacterPrefixTest, CountsCanonicallyEqualGraphemeClusters) {
       {"case differs", "hello", "Hello", {0, 0}},
       {"inside a word", "hello", "help", {3, 3}},
       {"second is shorter", "hello world", "hell", {4, 4}},
-      {"precomposed vs decomposed", "caf\u00e9 noir", "cafe\u0301 au lait", {5, 7}},
+      {"precomposed vs decomposed", "caf\u00e9 noir", "cafe\u0301 au lait", {6, 7}},
       {"base letter without its mark", "cafe\u0301", "cafe", {3, 3}},
-      {"mark order is canonical", "a\u0323\u0302", "a\u0302\u0323x", {1, 5}},
-      {"hangul syllable vs jamo", "\ud55c", "\u1112\u1161\u11ab!", {1, 9}},
+      {"mark order is canonical", "a\u0323\u0302", "a\u0302\u0323x", {5, 5}},
+      {"hangul syllable vs jamo", "\ud55c", "\u1112\u1161\u11ab!", {3, 9}},
       {"ZWJ family is one character",
        "\U0001F468\u200d\U0001F469\u200d\U0001F467 hi",
        "\U0001F468\u200d\U0001F469\u200d\U0001F467 ho",
-       {3, 20}},
+       {20, 20}},
       {"family vs its first person", "\U0001F468\u200d\U0001F469", "\U0001F468 x", {0, 0}},
-      {"flag is one character", "\U0001F1EB\U0001F1F7 ok", "\U0001F1EB\U0001F1F7 no", {2, 9}},
+      {"flag is one character", "\U0001F1EB\U0001F1F7 ok", "\U0001F1EB\U0001F1F7 no", {9, 9}},
       {"different flags share a first indicator",
        "\U0001F1EB\U0001F1F7",
        "\U0001F1EB\U0001F1EE",
        {0, 0}},
-      {"CRLF is one character", "\r\nA", "\r\nB", {1, 2}},
+      {"CRLF is one character", "\r\nA", "\r\nB", {2, 2}},
+      // Equal bytes that end inside a character of the other text.
+      {"equal bytes end before a mark",
+       "a long shared start cafe",
+       "a long shared start cafe\u0301",
+       {23, 23}},
+      {"equal bytes end before LF", "abc\r", "abc\r\n", {3, 3}},
+      {"equal bytes split a flag",
+       "\U0001F1EB\U0001F1F7\U0001F1EB",
+       "\U0001F1EB\U0001F1F7\U0001F1EE",
+       {8, 8}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(commonCharacterPrefix(c.first, c.second), c.prefix) << c.name;
