@@ -14,40 +14,20 @@ small_bytes=100
 [ -x "$binary" ] || { echo "no executable at $binary" >&2; exit 2; }
 
 work=$(mktemp -d /tmp/tellwyn-memory-XXXXXX)
-server_pid=
+server_started=
 tellwyn_pid=
 cleanup() {
   [ -n "$tellwyn_pid" ] && kill -KILL "$tellwyn_pid" 2>/dev/null || true
-  [ -n "$server_pid" ] && kill -TERM "$server_pid" 2>/dev/null || true
-  [ -n "$server_pid" ] && wait "$server_pid" 2>/dev/null || true
+  [ -n "$server_started" ] && "$root/scripts/pulse-server" stop "$work/pulse" >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-# The private daemon: scripts/pulse-server when it is there, otherwise a
-# daemon of our own with a null sink whose monitor is the default input.
-if [ -x "$root/scripts/pulse-server" ] && [ -z "${OWN_SERVER:-}" ]; then
-  export XDG_RUNTIME_DIR=$work/runtime
-  mkdir -m 700 -p "$XDG_RUNTIME_DIR"
-  "$root/scripts/pulse-server" "$XDG_RUNTIME_DIR" >"$work/server.log" 2>&1 &
-  server_pid=$!
-else
-  export XDG_RUNTIME_DIR=$work/runtime
-  mkdir -m 700 -p "$XDG_RUNTIME_DIR"
-  HOME=$work pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
-    --disable-shm=yes --log-target=stderr \
-    -L module-native-protocol-unix \
-    -L "module-null-sink sink_name=bench_sink" \
-    -L "module-always-sink" >"$work/server.log" 2>&1 &
-  server_pid=$!
-fi
-export PULSE_SERVER=unix:$XDG_RUNTIME_DIR/pulse/native
-for _ in $(seq 100); do
-  [ -S "$XDG_RUNTIME_DIR/pulse/native" ] && break
-  sleep 0.1
-done
-[ -S "$XDG_RUNTIME_DIR/pulse/native" ] || { cat "$work/server.log" >&2; exit 1; }
-pactl set-default-source bench_sink.monitor >/dev/null 2>&1 || true
+# The private daemon of scripts/pulse-server: a null sink and pipe sources
+# fed with silence at real-time pace; capture from its mono source.
+eval "$("$root/scripts/pulse-server" start "$work/pulse")"
+server_started=1
+pactl set-default-source tellwyn_mono16 >/dev/null
 
 # Starts tellwyn streaming, feeds `bytes` bytes of 'x' without a line feed on
 # its standard input, then prints its VmHWM in kB and stops it with SIGTERM.
