@@ -12,14 +12,10 @@
 #include <cstdint>
 #include <memory>
 
+#include "protocol/unicode_trim.h"
+
 namespace tellwyn {
 namespace {
-
-bool isWhitespaceOrNewline(UChar32 c) {
-  if ((c >= 0x09 && c <= 0x0D) || c == 0x85) return true;
-  const auto type = u_charType(c);
-  return type == U_SPACE_SEPARATOR || type == U_LINE_SEPARATOR || type == U_PARAGRAPH_SEPARATOR;
-}
 
 // Closes a UText opened on caller-owned UTF-8.
 struct UTextCloser {
@@ -59,26 +55,7 @@ bool sameCharacter(std::string_view first, std::string_view second,
 }  // namespace
 
 std::string trimWhitespaceAndNewlines(std::string_view text) {
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-  const auto length = static_cast<std::int32_t>(text.size());
-  std::int32_t begin = 0;
-  while (begin < length) {
-    std::int32_t next = begin;
-    UChar32 c = 0;
-    U8_NEXT(bytes, next, length, c);
-    if (c < 0 || !isWhitespaceOrNewline(c)) break;
-    begin = next;
-  }
-  std::int32_t end = length;
-  while (end > begin) {
-    std::int32_t previous = end;
-    UChar32 c = 0;
-    U8_PREV(bytes, begin, previous, c);
-    if (c < 0 || !isWhitespaceOrNewline(c)) break;
-    end = previous;
-  }
-  return std::string(
-      text.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin)));
+  return std::string(trimUnicodeWhitespace(text));
 }
 
 std::string lowercased(std::string_view text) {
