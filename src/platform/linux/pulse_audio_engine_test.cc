@@ -168,6 +168,7 @@ TEST_F(PulseAudioEngineTest, WithoutServerTheFormatIsEmptyAndStartFails) {
 
 TEST_F(PulseAudioEngineTest, KilledServerBecomesTheRecognitionTasksError) {
   useDefault(testing::kMono16Source);
+  testing::OutputCapture output;
   FakeMainQueue queue;
   auto services = makeLinuxSpeechServices(queue);
   auto recognizer = services.speech->makeRecognizer("en-US");
@@ -203,6 +204,9 @@ TEST_F(PulseAudioEngineTest, KilledServerBecomesTheRecognitionTasksError) {
   std::this_thread::sleep_for(100ms);
   queue.runPending();
   EXPECT_EQ(errors.size(), 1u);
+  // Neither libpulse nor pocketsphinx wrote anything of their own.
+  EXPECT_EQ(output.stdoutText(), "");
+  EXPECT_EQ(output.stderrText(), "");
 }
 
 }  // namespace
