@@ -23,9 +23,9 @@ class LinuxPlatform {
  private:
   AsioApplication application_;
   ThreadSleeper sleeper_;
+  std::unique_ptr<AudioDeviceSystem> devices_;
   std::unique_ptr<SpeechRecognition> speech_;
   std::unique_ptr<AudioEngineFactory> audio_;
-  std::unique_ptr<AudioDeviceSystem> devices_;
   std::unique_ptr<MicrophoneAuthorization> microphone_;
   std::unique_ptr<Bundle> bundle_;
   std::unique_ptr<Workspace> workspace_;

@@ -78,7 +78,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments,
   std::vector<std::string> envp = mergedEnvironment(environment);
   auto argvPointers = pointers(argv);
   auto envPointers = pointers(envp);
-  const int failed = ::posix_spawn(&pid_, argv[0].c_str(), &actions, &attributes,
+  const int failed = ::posix_spawnp(&pid_, argv[0].c_str(), &actions, &attributes,
                                    argvPointers.data(), envPointers.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);

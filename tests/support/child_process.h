@@ -27,7 +27,8 @@ struct ExitStatus {
 // that is still running.
 class ChildProcess {
  public:
-  // `environment` entries are added to (or, with an empty optional, removed
+  // arguments[0] is looked up in PATH when it has no slash. `environment`
+  // entries are added to (or, with an empty optional, removed
   // from) this process's environment for the child.
   ChildProcess(const std::vector<std::string>& arguments,
                const std::map<std::string, std::optional<std::string>>& environment = {});
