@@ -158,6 +158,21 @@ std::vector<std::string> baseEnvironment() {
   return {std::string("PATH=") + (path ? path : "/usr/bin:/bin"), "LANG=C", "LC_ALL=C"};
 }
 
+// Removes the directories of servers whose test process was killed before it
+// could clean up (its children died with it). Directories without an owner
+// file (scripts/pulse-server's) are left alone.
+void removeAbandonedDirectories() {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/tmp", error)) {
+    if (entry.path().filename().string().rfind("tellwyn-pulse.", 0) != 0) continue;
+    std::ifstream ownerFile(entry.path() / "owner");
+    pid_t owner = 0;
+    if (!(ownerFile >> owner) || owner <= 0) continue;
+    if (::kill(owner, 0) == 0 || errno != ESRCH) continue;
+    std::filesystem::remove_all(entry.path(), error);
+  }
+}
+
 }  // namespace
 
 std::size_t PipeSourceSpec::frameBytes() const {
@@ -173,11 +188,13 @@ std::vector<PipeSourceSpec> defaultPipeSources() {
 }
 
 PulseServer::PulseServer(PulseServerOptions options) : options_(std::move(options)) {
+  removeAbandonedDirectories();
   std::string pattern = "/tmp/tellwyn-pulse.XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) {
     throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
   }
   directory_ = pattern;
+  std::ofstream(directory_ / "owner") << ::getpid() << "\n";
   address_ = "unix:" + (directory_ / "pulse" / "native").string();
   try {
     start();
