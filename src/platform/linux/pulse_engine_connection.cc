@@ -29,14 +29,16 @@ Result<std::unique_ptr<PulseEngineConnection>> PulseEngineConnection::open() {
       pa_context_new(pa_threaded_mainloop_get_api(connection->loop_), kClientName);
   if (connection->context_ == nullptr) return Error{"tellwyn.audio", 1, "Out of memory"};
   pa_context_set_state_callback(connection->context_, &contextStateChanged, connection.get());
+  // The connection is begun before the loop thread exists, so only the wait
+  // for it needs the lock.
+  if (pa_context_connect(connection->context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+    return Error{"tellwyn.audio", 2, connection->lastError()};
+  }
   if (pa_threaded_mainloop_start(connection->loop_) < 0) {
     return Error{"tellwyn.audio", 1, "Could not start the sound server thread"};
   }
 
   Lock lock(*connection);
-  if (pa_context_connect(connection->context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-    return Error{"tellwyn.audio", 2, connection->lastError()};
-  }
   for (;;) {
     const pa_context_state_t state = pa_context_get_state(connection->context_);
     if (state == PA_CONTEXT_READY) break;
