@@ -9,6 +9,14 @@
 #include "devices/device_list.h"
 #include "protocol/output.h"
 
+#if defined(__SANITIZE_THREAD__)
+// Every way out of the process is an immediate exit that leaves the stdin
+// reader, capture and decoder threads where they are, finished or not; that
+// is how the process is meant to end, so the thread checker is told not to
+// report those threads as leaked.
+extern "C" const char* __tsan_default_options() { return "report_thread_leaks=0"; }
+#endif
+
 int main(int argc, char** argv) {
   using namespace tellwyn;
 
