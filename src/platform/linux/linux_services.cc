@@ -75,18 +75,10 @@ std::optional<std::string> LinuxBundle::executablePath() {
   }
 }
 
-LinuxMicrophoneAuthorization::~LinuxMicrophoneAuthorization() {
-  std::vector<std::thread> answers;
-  {
-    std::lock_guard lock(mutex_);
-    answers.swap(answers_);
-  }
-  for (auto& thread : answers) thread.join();
-}
+LinuxMicrophoneAuthorization::~LinuxMicrophoneAuthorization() = default;
 
 void LinuxMicrophoneAuthorization::requestAccess(std::function<void(bool granted)> completion) {
-  std::lock_guard lock(mutex_);
-  answers_.emplace_back([completion = std::move(completion)] { completion(true); });
+  answers_.run([completion = std::move(completion)] { completion(true); });
 }
 
 void LinuxWorkspace::openUrl(const std::string&) {}

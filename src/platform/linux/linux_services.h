@@ -1,14 +1,13 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "platform/bundle.h"
+#include "platform/linux/answer_threads.h"
 #include "platform/microphone_authorization.h"
 
 namespace tellwyn {
@@ -46,8 +45,7 @@ class LinuxMicrophoneAuthorization : public MicrophoneAuthorization {
   void requestAccess(std::function<void(bool granted)> completion) override;
 
  private:
-  std::mutex mutex_;
-  std::vector<std::thread> answers_;  // guarded by mutex_
+  AnswerThreads answers_;
 };
 
 // Opening a settings link: Linux desktops have no privacy page for the

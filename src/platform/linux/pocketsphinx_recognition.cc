@@ -118,18 +118,10 @@ PocketsphinxRecognition::PocketsphinxRecognition(
       captureFailures_(std::move(captureFailures)),
       environment_(std::move(environment)) {}
 
-PocketsphinxRecognition::~PocketsphinxRecognition() {
-  std::vector<std::thread> answers;
-  {
-    std::lock_guard lock(mutex_);
-    answers.swap(answers_);
-  }
-  for (auto& thread : answers) thread.join();
-}
+PocketsphinxRecognition::~PocketsphinxRecognition() = default;
 
 void PocketsphinxRecognition::requestAuthorization(std::function<void(int status)> completion) {
-  std::lock_guard lock(mutex_);
-  answers_.emplace_back([completion = std::move(completion)] { completion(kSpeechAuthorized); });
+  answers_.run([completion = std::move(completion)] { completion(kSpeechAuthorized); });
 }
 
 std::unique_ptr<SpeechRecognizer> PocketsphinxRecognition::makeRecognizer(

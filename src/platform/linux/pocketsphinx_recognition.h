@@ -2,12 +2,11 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/linux/answer_threads.h"
 #include "platform/linux/capture_failure_notice.h"
 #include "platform/main_queue.h"
 #include "platform/speech_recognition.h"
@@ -45,8 +44,7 @@ class PocketsphinxRecognition : public SpeechRecognition {
   MainQueue& mainQueue_;
   const std::shared_ptr<CaptureFailureNotice> captureFailures_;
   const EnvironmentLookup environment_;
-  std::mutex mutex_;
-  std::vector<std::thread> answers_;  // guarded by mutex_
+  AnswerThreads answers_;
 };
 
 // The recognition service reading the process environment, reporting on
