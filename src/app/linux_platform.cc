@@ -18,9 +18,9 @@ LinuxPlatform::LinuxPlatform()
   LinuxSpeechServices speech = makeLinuxSpeechServices(application_.mainQueue());
   speech_ = std::move(speech.speech);
   audio_ = std::move(speech.audio);
-  platform_ = std::make_unique<Platform>(Platform{application_, *speech_, *audio_, *devices_,
-                                                  *microphone_, *bundle_, *workspace_, *files_,
-                                                  sleeper_});
+  platform_ =
+      std::make_unique<Platform>(Platform{application_, *speech_, *audio_, *devices_, *microphone_,
+                                          *bundle_, *workspace_, *files_, sleeper_});
 }
 
 LinuxPlatform::~LinuxPlatform() = default;

@@ -15,8 +15,7 @@ Status setDefaultInputDevice(AudioDeviceSystem& system, const std::string& devic
 
 // Polls until the default input reports `deviceUID` (at most 12 checks 0.05 s
 // apart), then pauses 0.15 s. Never fails; writes at most one debug line.
-void stabilizeInputRoute(AudioDeviceSystem& system, Sleeper& sleeper,
-                         const std::string& deviceUID);
+void stabilizeInputRoute(AudioDeviceSystem& system, Sleeper& sleeper, const std::string& deviceUID);
 
 // The UID of the current default input, or absent.
 std::optional<std::string> currentDefaultInputDeviceUID(AudioDeviceSystem& system);

@@ -22,8 +22,8 @@ struct Error {
 template <typename T>
 class Result {
  public:
-  Result(T value) : state_(std::move(value)) {}        // NOLINT: implicit by design
-  Result(Error error) : state_(std::move(error)) {}    // NOLINT: implicit by design
+  Result(T value) : state_(std::move(value)) {}      // NOLINT: implicit by design
+  Result(Error error) : state_(std::move(error)) {}  // NOLINT: implicit by design
 
   bool ok() const { return std::holds_alternative<T>(state_); }
   explicit operator bool() const { return ok(); }

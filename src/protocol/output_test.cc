@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "support/output_capture.h"
 #include "protocol/bridge_message.h"
+#include "support/output_capture.h"
 
 namespace tellwyn {
 namespace {

@@ -79,7 +79,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments,
   auto argvPointers = pointers(argv);
   auto envPointers = pointers(envp);
   const int failed = ::posix_spawnp(&pid_, argv[0].c_str(), &actions, &attributes,
-                                   argvPointers.data(), envPointers.data());
+                                    argvPointers.data(), envPointers.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   ::close(in[0]);
