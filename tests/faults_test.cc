@@ -14,53 +14,24 @@
 
 #include "support/child_process.h"
 #include "support/pulse_server.h"
+#include "support/tellwyn_process.h"
 
 namespace tellwyn {
 namespace {
 
 using namespace std::chrono_literals;
-using ::tellwyn::testing::ChildProcess;
-using ::tellwyn::testing::kMono16Source;
-using ::tellwyn::testing::PulseServer;
-using ::tellwyn::testing::sharedPulseServer;
+using namespace ::tellwyn::testing;
 
 const char kGoForward[] = "/usr/share/pocketsphinx/test/data/goforward.raw";
-
-bool startsWith(const std::string& text, const std::string& prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
-bool isPartial(const std::string& line) { return startsWith(line, R"({"type":"partial",)"); }
-bool isFinal(const std::string& line) { return startsWith(line, R"({"type":"final",)"); }
-bool isError(const std::string& line) { return startsWith(line, R"({"type":"error",)"); }
-
-std::string describe(ChildProcess& child) {
-  std::string text = "stdout:\n";
-  for (const auto& line : child.stdoutLines()) text += "  " + line + "\n";
-  text += "stderr:\n";
-  for (const auto& line : child.stderrLines()) text += "  " + line + "\n";
-  return text;
-}
 
 std::size_t countLines(ChildProcess& child, bool (*kind)(const std::string&)) {
   const auto lines = child.stdoutLines();
   return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), kind));
 }
 
-std::unique_ptr<ChildProcess> startTellwyn(PulseServer& server, std::vector<std::string> extra) {
-  std::vector<std::string> arguments = {TELLWYN_BINARY,
-                                        std::string("--device-id=") + kMono16Source};
-  arguments.insert(arguments.end(), extra.begin(), extra.end());
-  auto environment = server.clientEnvironment();
-  environment["LANG"] = "en_US.UTF-8";
-  environment["LC_ALL"] = std::nullopt;
-  return std::make_unique<ChildProcess>(arguments, environment);
-}
-
-bool waitForCapture(ChildProcess& child) {
-  return child
-      .waitForStderrLine(
-          [](const std::string& line) { return startsWith(line, "debug: input format "); }, 30s)
-      .has_value();
+std::unique_ptr<ChildProcess> startOnMono(PulseServer& server,
+                                          const std::vector<std::string>& extra) {
+  return startTellwyn(server, kMono16Source, extra);
 }
 
 class FaultsTest : public ::testing::Test {
@@ -70,28 +41,28 @@ class FaultsTest : public ::testing::Test {
 
 TEST_F(FaultsTest, KilledSoundServerIsARetryableErrorAndStreamingGoesOn) {
   PulseServer server;  // its own: this test kills it
-  auto child = startTellwyn(server, {"--silence-ms=800"});
-  ASSERT_TRUE(waitForCapture(*child)) << describe(*child);
+  auto child = startOnMono(server, {"--silence-ms=800"});
+  ASSERT_TRUE(waitForCaptureSetUp(*child)) << describeOutput(*child);
   // A partial shows that capture is running.
   server.feedFile(kMono16Source, kGoForward);
-  ASSERT_TRUE(child->waitForStdoutLine(isPartial, 60s).has_value()) << describe(*child);
+  ASSERT_TRUE(child->waitForStdoutLine(isPartialLine, 60s).has_value()) << describeOutput(*child);
 
   ::kill(server.pid(), SIGKILL);
-  const auto error = child->waitForStdoutLine(isError, 30s);
-  ASSERT_TRUE(error.has_value()) << describe(*child);
+  const auto error = child->waitForStdoutLine(isErrorLine, 30s);
+  ASSERT_TRUE(error.has_value()) << describeOutput(*child);
   EXPECT_TRUE(startsWith(*error, R"({"type":"error","code":"retryable",)")) << *error;
 
   // Still running: SIGTERM ends it normally.
   std::this_thread::sleep_for(200ms);
   child->sendSignal(SIGTERM);
-  EXPECT_EQ(child->wait(30s).code, 0) << describe(*child);
-  EXPECT_EQ(countLines(*child, isError), 1u) << describe(*child);
+  EXPECT_EQ(child->wait(30s).code, 0) << describeOutput(*child);
+  EXPECT_EQ(countLines(*child, isErrorLine), 1u) << describeOutput(*child);
 }
 
 TEST_F(FaultsTest, RemovedSourceNeitherHangsNorCrashes) {
   PulseServer server;  // its own: this test unloads a source
-  auto child = startTellwyn(server, {"--silence-ms=800"});
-  ASSERT_TRUE(waitForCapture(*child)) << describe(*child);
+  auto child = startOnMono(server, {"--silence-ms=800"});
+  ASSERT_TRUE(waitForCaptureSetUp(*child)) << describeOutput(*child);
 
   std::string module;
   for (const auto& line : server.pactlLines({"list", "short", "modules"})) {
@@ -107,17 +78,17 @@ TEST_F(FaultsTest, RemovedSourceNeitherHangsNorCrashes) {
   // the process stays up, and any error line is a retryable one.
   std::this_thread::sleep_for(1s);
   child->sendSignal(SIGTERM);
-  EXPECT_EQ(child->wait(30s).code, 0) << describe(*child);
+  EXPECT_EQ(child->wait(30s).code, 0) << describeOutput(*child);
   for (const auto& line : child->stdoutLines()) {
-    if (isError(line)) {
+    if (isErrorLine(line)) {
       EXPECT_TRUE(startsWith(line, R"({"type":"error","code":"retryable",)")) << line;
     }
   }
 }
 
 TEST_F(FaultsTest, ClosedStdoutEndsTheProcessBySigpipe) {
-  auto child = startTellwyn(sharedPulseServer(), {"--silence-ms=800"});
-  ASSERT_TRUE(waitForCapture(*child)) << describe(*child);
+  auto child = startOnMono(sharedPulseServer(), {"--silence-ms=800"});
+  ASSERT_TRUE(waitForCaptureSetUp(*child)) << describeOutput(*child);
   child->closeStdout();
   sharedPulseServer().feedFile(kMono16Source, kGoForward);
   const auto status = child->wait(60s);
@@ -126,58 +97,58 @@ TEST_F(FaultsTest, ClosedStdoutEndsTheProcessBySigpipe) {
 }
 
 TEST_F(FaultsTest, ClosedStdinChangesNothing) {
-  auto child = startTellwyn(sharedPulseServer(), {"--silence-ms=800"});
+  auto child = startOnMono(sharedPulseServer(), {"--silence-ms=800"});
   child->closeStdin();
-  ASSERT_TRUE(waitForCapture(*child)) << describe(*child);
+  ASSERT_TRUE(waitForCaptureSetUp(*child)) << describeOutput(*child);
   sharedPulseServer().feedFile(kMono16Source, kGoForward);
-  EXPECT_TRUE(child->waitForStdoutLine(isFinal, 60s).has_value()) << describe(*child);
+  EXPECT_TRUE(child->waitForStdoutLine(isFinalLine, 60s).has_value()) << describeOutput(*child);
   child->sendSignal(SIGTERM);
   EXPECT_EQ(child->wait(30s).code, 0);
 }
 
 TEST_F(FaultsTest, SigtermDuringTheModelLoadExitsCleanly) {
-  auto child = startTellwyn(sharedPulseServer(), {});
-  ASSERT_TRUE(waitForCapture(*child)) << describe(*child);
+  auto child = startOnMono(sharedPulseServer(), {});
+  ASSERT_TRUE(waitForCaptureSetUp(*child)) << describeOutput(*child);
   // The model is still loading on its own thread at this point.
   child->sendSignal(SIGTERM);
   const auto status = child->wait(30s);
-  EXPECT_EQ(status.code, 0) << describe(*child);
-  EXPECT_TRUE(child->stdoutLines().empty()) << describe(*child);
+  EXPECT_EQ(status.code, 0) << describeOutput(*child);
+  EXPECT_TRUE(child->stdoutLines().empty()) << describeOutput(*child);
 }
 
 TEST_F(FaultsTest, SigtermAroundTheRouteSettleEndsOneOfTheTwoDocumentedWays) {
-  auto child = startTellwyn(sharedPulseServer(), {});
+  auto child = startOnMono(sharedPulseServer(), {});
   ASSERT_TRUE(child->waitForStderrLine(
       [](const std::string& line) { return startsWith(line, "debug: speech auth status="); }, 30s))
-      << describe(*child);
+      << describeOutput(*child);
   child->sendSignal(SIGTERM);
   const auto status = child->wait(30s);
   EXPECT_FALSE(status.timedOut);
   // Before the session exists SIGTERM keeps its default effect; once it
   // exists the session is stopped and the status is 0.
-  EXPECT_TRUE(status.code == 0 || status.signal == SIGTERM) << describe(*child);
-  EXPECT_TRUE(child->stdoutLines().empty()) << describe(*child);
+  EXPECT_TRUE(status.code == 0 || status.signal == SIGTERM) << describeOutput(*child);
+  EXPECT_TRUE(child->stdoutLines().empty()) << describeOutput(*child);
 }
 
 TEST_F(FaultsTest, SigtermRightAfterAFinalAddsNothing) {
-  auto child = startTellwyn(sharedPulseServer(), {"--silence-ms=500"});
-  ASSERT_TRUE(waitForCapture(*child)) << describe(*child);
+  auto child = startOnMono(sharedPulseServer(), {"--silence-ms=500"});
+  ASSERT_TRUE(waitForCaptureSetUp(*child)) << describeOutput(*child);
   sharedPulseServer().feedFile(kMono16Source, kGoForward);
-  ASSERT_TRUE(child->waitForStdoutLine(isFinal, 60s).has_value()) << describe(*child);
+  ASSERT_TRUE(child->waitForStdoutLine(isFinalLine, 60s).has_value()) << describeOutput(*child);
   child->sendSignal(SIGTERM);
   EXPECT_EQ(child->wait(30s).code, 0);
-  EXPECT_EQ(countLines(*child, isFinal), 1u) << describe(*child);
+  EXPECT_EQ(countLines(*child, isFinalLine), 1u) << describeOutput(*child);
 }
 
 TEST_F(FaultsTest, TwoQuickSigtermsWriteOneFinal) {
-  auto child = startTellwyn(sharedPulseServer(), {"--silence-ms=600000"});
-  ASSERT_TRUE(waitForCapture(*child)) << describe(*child);
+  auto child = startOnMono(sharedPulseServer(), {"--silence-ms=600000"});
+  ASSERT_TRUE(waitForCaptureSetUp(*child)) << describeOutput(*child);
   sharedPulseServer().feedFile(kMono16Source, kGoForward);
-  ASSERT_TRUE(child->waitForStdoutLine(isPartial, 60s).has_value()) << describe(*child);
+  ASSERT_TRUE(child->waitForStdoutLine(isPartialLine, 60s).has_value()) << describeOutput(*child);
   child->sendSignal(SIGTERM);
   child->sendSignal(SIGTERM);
-  EXPECT_EQ(child->wait(30s).code, 0) << describe(*child);
-  EXPECT_EQ(countLines(*child, isFinal), 1u) << describe(*child);
+  EXPECT_EQ(child->wait(30s).code, 0) << describeOutput(*child);
+  EXPECT_EQ(countLines(*child, isFinalLine), 1u) << describeOutput(*child);
 }
 
 TEST_F(FaultsTest, NoRecognizerForTheLocaleOrNoModelsAtAll) {

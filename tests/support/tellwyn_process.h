@@ -1,0 +1,35 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/pulse_server.h"
+
+namespace tellwyn::testing {
+
+// Helpers for tests that run build/tellwyn in streaming mode against a
+// private sound server. The test thread only.
+
+bool startsWith(const std::string& text, const std::string& prefix);
+bool isPartialLine(const std::string& line);
+bool isFinalLine(const std::string& line);
+bool isErrorLine(const std::string& line);
+// The stdout line of a final with `text`.
+std::string finalLine(const std::string& text);
+
+// Every stdout and stderr line of `child` so far, for failure messages.
+std::string describeOutput(ChildProcess& child);
+// Whether stdout holds only JSON lines and stderr only debug lines.
+bool onlyJsonAndDebugLines(ChildProcess& child);
+
+// Starts tellwyn with --device-id=`source` and `extra` arguments, pointed at
+// `server`, in an English locale.
+std::unique_ptr<ChildProcess> startTellwyn(PulseServer& server, const std::string& source,
+                                           const std::vector<std::string>& extra = {});
+// Waits (up to 30 s) for the "input format" debug line that comes as capture
+// is set up.
+bool waitForCaptureSetUp(ChildProcess& child);
+
+}  // namespace tellwyn::testing
