@@ -26,7 +26,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "platform/linux/pocketsphinx_recognition.h"
+#include "platform/linux/pocketsphinx/pocketsphinx_recognition.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "devices/default_input.h"
 #include "platform/fake/fake_main_queue.h"
-#include "platform/linux/pulse_device_system.h"
+#include "platform/linux/pulse/pulse_device_system.h"
 #include "support/output_capture.h"
 #include "support/pulse_server.h"
 

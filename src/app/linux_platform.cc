@@ -3,7 +3,7 @@
 #include "app/info_dictionary.h"
 #include "platform/linux/linux_services.h"
 #include "platform/linux/linux_speech_services.h"
-#include "platform/linux/pulse_device_system.h"
+#include "platform/linux/pulse/pulse_device_system.h"
 
 namespace tellwyn {
 

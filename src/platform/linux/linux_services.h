@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/bundle.h"
-#include "platform/linux/answer_threads.h"
+#include "platform/answer_threads.h"
 #include "platform/microphone_authorization.h"
 
 namespace tellwyn {

@@ -1,8 +1,8 @@
 #include "platform/linux/linux_speech_services.h"
 
-#include "platform/linux/capture_failure_notice.h"
-#include "platform/linux/pocketsphinx_recognition.h"
-#include "platform/linux/pulse_audio_engine.h"
+#include "platform/capture_failure_notice.h"
+#include "platform/linux/pocketsphinx/pocketsphinx_recognition.h"
+#include "platform/linux/pulse/pulse_audio_engine.h"
 
 namespace tellwyn {
 

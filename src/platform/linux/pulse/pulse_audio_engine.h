@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "platform/audio_engine.h"
-#include "platform/linux/capture_failure_notice.h"
-#include "platform/linux/pulse_engine_connection.h"
+#include "platform/capture_failure_notice.h"
+#include "platform/linux/pulse/pulse_engine_connection.h"
 
 namespace tellwyn {
 

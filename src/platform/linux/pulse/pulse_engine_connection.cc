@@ -1,4 +1,4 @@
-#include "platform/linux/pulse_engine_connection.h"
+#include "platform/linux/pulse/pulse_engine_connection.h"
 
 namespace tellwyn {
 namespace {

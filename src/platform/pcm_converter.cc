@@ -1,4 +1,4 @@
-#include "platform/linux/pcm_converter.h"
+#include "platform/pcm_converter.h"
 
 #include <speex/speex_resampler.h>
 

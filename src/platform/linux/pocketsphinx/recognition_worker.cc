@@ -1,11 +1,11 @@
-#include "platform/linux/recognition_worker.h"
+#include "platform/linux/pocketsphinx/recognition_worker.h"
 
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
-#include "platform/linux/pcm_converter.h"
-#include "platform/linux/pocketsphinx_decoder.h"
+#include "platform/pcm_converter.h"
+#include "platform/linux/pocketsphinx/pocketsphinx_decoder.h"
 
 namespace tellwyn {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/linux/model_locator.h"
+#include "platform/linux/pocketsphinx/model_locator.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The device system against a private PulseAudio daemon, and without one.
-#include "platform/linux/pulse_device_system.h"
+#include "platform/linux/pulse/pulse_device_system.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "platform/linux/pulse_audio_engine.h"
+#include "platform/linux/pulse/pulse_audio_engine.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -1,4 +1,4 @@
-#include "platform/linux/pocketsphinx_recognition.h"
+#include "platform/linux/pocketsphinx/pocketsphinx_recognition.h"
 
 #include <gtest/gtest.h>
 #include <speex/speex_resampler.h>
@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/fake/fake_main_queue.h"
-#include "platform/linux/capture_failure_notice.h"
+#include "platform/capture_failure_notice.h"
 #include "support/output_capture.h"
 
 namespace tellwyn {

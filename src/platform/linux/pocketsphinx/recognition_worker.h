@@ -6,8 +6,8 @@
 #include <string>
 
 #include "platform/error.h"
-#include "platform/linux/audio_inbox.h"
-#include "platform/linux/model_locator.h"
+#include "platform/linux/pocketsphinx/audio_inbox.h"
+#include "platform/linux/pocketsphinx/model_locator.h"
 #include "platform/main_queue.h"
 #include "platform/speech_recognition.h"
 

@@ -1,4 +1,4 @@
-#include "platform/linux/recognition_worker.h"
+#include "platform/linux/pocketsphinx/recognition_worker.h"
 
 #include <gtest/gtest.h>
 

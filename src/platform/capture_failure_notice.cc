@@ -1,4 +1,4 @@
-#include "platform/linux/capture_failure_notice.h"
+#include "platform/capture_failure_notice.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/pulse_device_system.h"
+#include "platform/linux/pulse/pulse_device_system.h"
 
 #include <pulse/pulseaudio.h>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/audio_inbox.h"
+#include "platform/linux/pocketsphinx/audio_inbox.h"
 
 #include <algorithm>
 #include <cmath>

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/answer_threads.h"
-#include "platform/linux/capture_failure_notice.h"
+#include "platform/answer_threads.h"
+#include "platform/capture_failure_notice.h"
 #include "platform/main_queue.h"
 #include "platform/speech_recognition.h"
 

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "platform/audio_format.h"
-#include "platform/linux/capture_failure_notice.h"
-#include "platform/linux/sample_ring.h"
+#include "platform/capture_failure_notice.h"
+#include "platform/sample_ring.h"
 
 namespace tellwyn {
 

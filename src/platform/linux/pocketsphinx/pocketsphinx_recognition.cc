@@ -1,11 +1,11 @@
-#include "platform/linux/pocketsphinx_recognition.h"
+#include "platform/linux/pocketsphinx/pocketsphinx_recognition.h"
 
 #include <cstdlib>
 #include <utility>
 
-#include "platform/linux/audio_inbox.h"
-#include "platform/linux/model_locator.h"
-#include "platform/linux/recognition_worker.h"
+#include "platform/linux/pocketsphinx/audio_inbox.h"
+#include "platform/linux/pocketsphinx/model_locator.h"
+#include "platform/linux/pocketsphinx/recognition_worker.h"
 
 namespace tellwyn {
 namespace {
