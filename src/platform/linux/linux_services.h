@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/bundle.h"
 #include "platform/answer_threads.h"
+#include "platform/bundle.h"
 #include "platform/microphone_authorization.h"
 
 namespace tellwyn {

@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/fake/fake_main_queue.h"
 #include "platform/capture_failure_notice.h"
+#include "platform/fake/fake_main_queue.h"
 #include "support/output_capture.h"
 
 namespace tellwyn {

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "platform/pcm_converter.h"
 #include "platform/linux/pocketsphinx/pocketsphinx_decoder.h"
+#include "platform/pcm_converter.h"
 
 namespace tellwyn {
 namespace {
