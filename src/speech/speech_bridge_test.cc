@@ -484,13 +484,20 @@ TEST_F(SpeechBridgeTest, DelayUpdatesHaveAFloorOfOneTenth) {
     double requested;
     double applied;
   };
-  const Case cases[] = {{0.05, 0.1},
-                        {0, 0.1},
-                        {-1, 0.1},
-                        {std::numeric_limits<double>::quiet_NaN(), 0.1},
-                        {0.1, 0.1},
-                        {2.5, 2.5},
-                        {-std::numeric_limits<double>::infinity(), 0.1}};
+  const Case cases[] = {
+      {0.05, 0.1},
+      {0, 0.1},
+      {-1, 0.1},
+      {std::numeric_limits<double>::quiet_NaN(), 0.1},
+      {0.1, 0.1},
+      {2.5, 2.5},
+      {-std::numeric_limits<double>::infinity(), 0.1},
+      // No upper bound: silence delays of 1e12, 1e13 and
+      // 1e308 ms and infinity reach the timer unchanged.
+      {1e9, 1e9},
+      {1e10, 1e10},
+      {1e305, 1e305},
+      {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()}};
   auto bridge = makeBridge();
   for (const auto& c : cases) {
     bridge->updateFinalizeDelay(c.requested);

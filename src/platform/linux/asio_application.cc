@@ -8,11 +8,12 @@
 #include <asio/signal_set.hpp>
 #include <asio/steady_timer.hpp>
 #include <chrono>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <optional>
 #include <thread>
+
+#include "platform/clock_duration.h"
 
 namespace tellwyn {
 namespace {
@@ -25,13 +26,10 @@ class AsioTimer : public Timer, public std::enable_shared_from_this<AsioTimer> {
 
   void arm(double seconds, std::function<void()> fire) {
     valid_ = true;
-    if (!std::isfinite(seconds)) {
-      // An infinite interval stays armed and never fires.
-      return;
-    }
-    const auto delay = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(std::max(seconds, 0.0)));
-    timer_.expires_after(delay);
+    // An interval too long for the clock, infinity included, saturates to the
+    // latest expiry the clock can hold (Asio saturates the addition too), so
+    // the timer stays armed and never fires.
+    timer_.expires_after(clockDuration(seconds));
     timer_.async_wait([self = shared_from_this(), fire = std::move(fire)](const asio::error_code&) {
       if (!self->valid_) {
         return;
@@ -133,9 +131,7 @@ void AsioApplication::exitProcess(int status) {
 }
 
 void ThreadSleeper::sleepFor(double seconds) {
-  if (seconds > 0 && std::isfinite(seconds)) {
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-  }
+  std::this_thread::sleep_for(clockDuration(seconds));
 }
 
 }  // namespace tellwyn

@@ -6,8 +6,10 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace tellwyn {
 namespace {
@@ -78,6 +80,27 @@ TEST_F(AsioApplicationTest, InvalidatedTimerNeverFiresAndDroppedTimerStillFires)
                 });
               }),
               ::testing::ExitedWithCode(0), "^launch1;invalid;dropped fired;infinite armed;$");
+}
+
+TEST_F(AsioApplicationTest, IntervalsTooLongForTheClockNeverFire) {
+  // Silence delays of 1e13 and 1e308 ms, and the same values as seconds: a
+  // conversion that overflowed made such a timer fire at once.
+  EXPECT_EXIT(runApplication([](AsioApplication& app) {
+                MainQueue& queue = app.mainQueue();
+                std::vector<std::shared_ptr<Timer>> timers;
+                for (const double seconds : {1e9, 1e10, 1e13, 1e305, 1e308, double(INFINITY)}) {
+                  timers.push_back(queue.scheduleTimer(
+                      seconds, [seconds] { std::fprintf(stderr, "%g fired;", seconds); }));
+                }
+                queue.scheduleTimer(0.2, [&app, timers] {
+                  for (const auto& timer : timers) {
+                    if (!timer->isValid()) note("idle");
+                  }
+                  note("all armed");
+                  app.exitProcess(0);
+                });
+              }),
+              ::testing::ExitedWithCode(0), "^launch1;all armed;$");
 }
 
 TEST_F(AsioApplicationTest, FiredTimerIsNoLongerValid) {
