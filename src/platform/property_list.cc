@@ -115,11 +115,14 @@ class PlistReader {
     if (end == std::string_view::npos) return std::nullopt;
     const std::string_view raw = rest_.substr(0, end);
     rest_.remove_prefix(end);
-    const auto close = nextTag();
-    if (!close || !close->starts_with('/') || tagName(close->substr(1)) != name) {
-      return std::nullopt;
-    }
+    if (!closeTagFollows(name)) return std::nullopt;
     return decodeText(raw);
+  }
+
+  // Whether the next tag closes `name` (`</name>`); it is consumed either way.
+  bool closeTagFollows(std::string_view name) {
+    const auto close = nextTag();
+    return close && close->starts_with('/') && tagName(close->substr(1)) == name;
   }
 
   bool atEnd() { return skipMisc() && rest_.empty(); }
@@ -166,10 +169,7 @@ std::optional<InfoValue> readValue(PlistReader& reader, std::string_view tag) {
   const std::string_view name = PlistReader::tagName(tag);
   const bool selfClosing = tag.ends_with('/');
   if (name == "true" || name == "false") {
-    if (!selfClosing) {
-      const auto close = reader.nextTag();
-      if (!close || *close != "/" + std::string(name)) return std::nullopt;
-    }
+    if (!selfClosing && !reader.closeTagFollows(name)) return std::nullopt;
     return InfoValue{name == "true"};
   }
   if (name == "string") {

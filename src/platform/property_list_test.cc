@@ -24,6 +24,8 @@ TEST(PropertyListTest, ReadsEveryPlainValueType) {
   <key>EmptyPair</key><string></string>
   <key>Yes</key><true/>
   <key>No</key><false/>
+  <key>YesPair</key><true></true>
+  <key>NoPair</key><false></false >
   <key>Count</key><integer>-42</integer>
   <key>Big</key><integer>9007199254740993</integer>
   <key>Ratio</key><real>2.5</real>
@@ -37,6 +39,8 @@ TEST(PropertyListTest, ReadsEveryPlainValueType) {
       {"EmptyPair", std::string()},
       {"Yes", true},
       {"No", false},
+      {"YesPair", true},
+      {"NoPair", false},
       {"Count", std::int64_t{-42}},
       {"Big", std::int64_t{9007199254740993}},
       {"Ratio", -1000.0},  // a repeated key keeps its last value
@@ -70,6 +74,9 @@ TEST(PropertyListTest, RejectsWhatItDoesNotRead) {
       "<dict><key>A</key></dict>",
       "<dict><string>no key</string></dict>",
       "<dict><key>A</key><string>x</string>",
+      "<dict><key>A</key><true></false></dict>",
+      "<dict><key>A</key><false>x</false></dict>",
+      "<dict><key>A</key><true></dict>",
   };
   for (const char* body : bodies) {
     EXPECT_FALSE(parseInfoPlist(plist(body))) << body;
