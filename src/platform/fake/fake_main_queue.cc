@@ -1,6 +1,5 @@
 #include "platform/fake/fake_main_queue.h"
 
-#include <cmath>
 #include <utility>
 
 namespace tellwyn {
@@ -23,10 +22,9 @@ void FakeMainQueue::post(std::function<void()> action) {
 std::shared_ptr<Timer> FakeMainQueue::scheduleTimer(double seconds, std::function<void()> fire) {
   auto timer = std::make_shared<FakeTimer>();
   intervals_.push_back(seconds);
-  if (!std::isinf(seconds)) {
-    timers_.emplace(std::make_pair(now_ + seconds, nextTimerSequence_++),
-                    Entry{timer, std::move(fire)});
-  }
+  // An infinite interval is due at infinity: armed, and never reached.
+  timers_.emplace(std::make_pair(now_ + seconds, nextTimerSequence_++),
+                  Entry{timer, std::move(fire)});
   return timer;
 }
 
