@@ -1,9 +1,14 @@
 // Runs the real executable in its permission modes: the status report, with
 // and without a report file, and setup mode, which on Linux has nothing to
-// ask and ends at once.
+// ask and ends at once. The report, the shortest run that writes a line, also
+// shows what happens when standard output cannot take it.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -125,6 +130,91 @@ TEST(PermissionModesTest, EmptyFilePathWritesNoFile) {
   EXPECT_TRUE(result.stderrLines.empty());
   EXPECT_TRUE(fs::is_empty(dir.path()));
   EXPECT_EQ(fs::current_path(), before);
+}
+
+// --- Standard output that cannot take the report ---
+
+// Runs `script` in bash with the executable as "$0" and `path` as "$1".
+RunResult runInBash(const std::string& script, const fs::path& path) {
+  return runProcess({"bash", "-c", script, TELLWYN_BINARY, path.string()}, kNoSoundServer);
+}
+
+const std::vector<std::string> kNoSpaceLine = {
+    "debug: stdout write failed: No space left on device"};
+
+TEST(PermissionModesTest, StdoutThatFailsEndsTheProcessAndSaysWhy) {
+  // A FIFO whose only reader is gone by the time the report is written: the
+  // shell opens it both ways, opens the write end, then closes the reader.
+  const std::string closedPipe = R"(mkfifo "$1"; exec 3<>"$1" 4>"$1" 3<&-; )"
+                                 R"(exec "$0" --auth-status >&4 4>&-)";
+  const struct {
+    std::string name;
+    std::string script;
+    std::optional<int> code;
+    std::optional<int> signal;
+    std::vector<std::string> stderrLines;
+  } cases[] = {
+      {"full device", R"(exec "$0" --auth-status >/dev/full)", 1, std::nullopt, kNoSpaceLine},
+      {"closed pipe", closedPipe, std::nullopt, SIGPIPE, {}},
+      // Some parents leave SIGPIPE ignored; a closed pipe still ends the run.
+      {"closed pipe, SIGPIPE ignored", "trap '' PIPE; " + closedPipe, std::nullopt, SIGPIPE, {}},
+      {"file with room", R"(exec "$0" --auth-status >"$1")", 0, std::nullopt, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const auto path = dir.path() / "out";
+    const auto result = runInBash(c.script, path);
+    EXPECT_EQ(result.status.code, c.code);
+    EXPECT_EQ(result.status.signal, c.signal);
+    EXPECT_EQ(result.stderrLines, c.stderrLines);
+    if (c.code == 0) {
+      EXPECT_EQ(readFile(path), expectedReport() + "\n");
+    }
+  }
+}
+
+// A 16 KiB tmpfs mounted for the test and filled to the last byte, so any
+// new write fails with ENOSPC. Mounting needs the right to mount; without it
+// `mounted()` is false.
+class FullFileSystem {
+ public:
+  FullFileSystem() {
+    if (::mount("tmpfs", dir_.path().c_str(), "tmpfs", 0, "size=16k") != 0) {
+      error_ = std::strerror(errno);
+      return;
+    }
+    mounted_ = true;
+    std::ofstream filler(dir_.path() / "filler", std::ios::binary);
+    const std::string block(4096, 'f');
+    while (filler.write(block.data(), static_cast<std::streamsize>(block.size())) &&
+           filler.flush()) {
+    }
+  }
+  ~FullFileSystem() {
+    if (mounted_) ::umount2(dir_.path().c_str(), MNT_DETACH);
+  }
+  FullFileSystem(const FullFileSystem&) = delete;
+  FullFileSystem& operator=(const FullFileSystem&) = delete;
+
+  bool mounted() const { return mounted_; }
+  const std::string& error() const { return error_; }
+  const fs::path& path() const { return dir_.path(); }
+
+ private:
+  TempDir dir_;
+  bool mounted_ = false;
+  std::string error_;
+};
+
+TEST(PermissionModesTest, StdoutOnAFullFileSystemEndsWithStatusOne) {
+  FullFileSystem full;
+  if (!full.mounted()) GTEST_SKIP() << "cannot mount a tmpfs: " << full.error();
+  const auto path = full.path() / "out";
+  const auto result = runInBash(R"(exec "$0" --auth-status >"$1")", path);
+  EXPECT_EQ(result.status.code, 1);
+  EXPECT_EQ(result.stderrLines, kNoSpaceLine);
+  EXPECT_EQ(readFile(path), "");
 }
 
 TEST(PermissionModesTest, SetupModeEndsAtOnceWithBothPermissionsGranted) {
