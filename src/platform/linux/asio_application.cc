@@ -1,9 +1,11 @@
 #include "platform/linux/asio_application.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
+#include <asio/posix/stream_descriptor.hpp>
 #include <asio/post.hpp>
 #include <asio/signal_set.hpp>
 #include <asio/steady_timer.hpp>
@@ -56,7 +58,7 @@ class AsioTimer : public Timer, public std::enable_shared_from_this<AsioTimer> {
 }  // namespace
 
 // The io_context with its work guard, the queue over it and, once installed,
-// the SIGTERM watch.
+// the watch on the termination mark.
 class AsioApplication::Loop : public MainQueue {
  public:
   Loop() : work_(asio::make_work_guard(io_)) {}
@@ -69,12 +71,15 @@ class AsioApplication::Loop : public MainQueue {
     return timer;
   }
 
-  void watchTermination(std::function<void()> handler) {
-    // The signal_set's own handler only wakes the loop; `handler` runs here on
-    // the main thread, between two queued actions.
+  void watchTermination(const TerminationWatch& watch, std::function<void()> handler) {
+    // `handler` runs here on the main thread, between two queued actions. The
+    // descriptor is a duplicate: the watch keeps its own.
     terminationHandler_ = std::move(handler);
-    signals_.emplace(io_, SIGTERM);
-    waitForSignal();
+    termination_.emplace(io_, ::dup(watch.fd()));
+    termination_->async_wait(asio::posix::stream_descriptor::wait_read,
+                             [this](const asio::error_code& error) {
+                               if (!error) terminationHandler_();
+                             });
   }
 
   void runForever() {
@@ -85,20 +90,33 @@ class AsioApplication::Loop : public MainQueue {
   }
 
  private:
-  void waitForSignal() {
-    signals_->async_wait([this](const asio::error_code& error, int) {
-      if (error) {
-        return;
-      }
-      waitForSignal();
-      terminationHandler_();
-    });
-  }
-
   asio::io_context io_;
   asio::executor_work_guard<asio::io_context::executor_type> work_;
-  std::optional<asio::signal_set> signals_;
+  std::optional<asio::posix::stream_descriptor> termination_;
   std::function<void()> terminationHandler_;
+};
+
+// Catches SIGTERM on a thread of its own and marks the watch; nothing else
+// happens there. The signal is caught from construction on.
+class AsioApplication::SignalThread {
+ public:
+  explicit SignalThread(TerminationWatch& watch) : signals_(io_, SIGTERM) {
+    signals_.async_wait([&watch](const asio::error_code& error, int) {
+      if (!error) watch.request();
+    });
+    thread_ = std::thread([this] { io_.run(); });
+  }
+  ~SignalThread() {
+    io_.stop();
+    thread_.join();
+  }
+  SignalThread(const SignalThread&) = delete;
+  SignalThread& operator=(const SignalThread&) = delete;
+
+ private:
+  asio::io_context io_;
+  asio::signal_set signals_;
+  std::thread thread_;
 };
 
 AsioApplication::AsioApplication() : loop_(std::make_unique<Loop>()) {}
@@ -121,7 +139,9 @@ void AsioApplication::setActivationPolicy(int) {}
 void AsioApplication::activateIgnoringOtherApps(bool) {}
 
 void AsioApplication::installTerminationHandler(std::function<void()> handler) {
-  loop_->watchTermination(std::move(handler));
+  termination_.setHandler(handler);
+  loop_->watchTermination(termination_, std::move(handler));
+  if (!signals_) signals_ = std::make_unique<SignalThread>(termination_);
 }
 
 void AsioApplication::exitProcess(int status) {
@@ -133,8 +153,25 @@ void AsioApplication::exitProcess(int status) {
 }
 
 void ThreadSleeper::sleepFor(double seconds) {
-  if (seconds > 0 && std::isfinite(seconds)) {
+  if (!(seconds > 0) || !std::isfinite(seconds)) return;
+  if (termination_ == nullptr) {
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    return;
+  }
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                            std::chrono::duration<double>(seconds));
+  for (;;) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return;
+    pollfd watched{termination_->fd(), POLLIN, 0};
+    const int ready =
+        ::poll(&watched, 1, static_cast<int>(std::min<std::int64_t>(left.count(), 60000)));
+    if (ready > 0) {
+      termination_->handOver();
+      return;
+    }
   }
 }
 
