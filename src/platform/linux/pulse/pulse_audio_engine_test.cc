@@ -185,6 +185,25 @@ TEST_F(PulseAudioEngineTest, WithoutServerOrSourceNoEngineIsMade) {
   }
 }
 
+TEST(PulseAudioEngineNoSourceTest, WithoutAnyDefaultSourceTheReasonSaysSoPlainly) {
+  // A server with no capture source at all, so no default one either.
+  testing::PulseServerOptions options;
+  options.sources = {};
+  PulseServer server(options);
+  for (const auto& line : server.pactlLines({"list", "short", "modules"})) {
+    if (line.find("module-null-sink") != std::string::npos) {
+      ASSERT_EQ(server.pactl({"unload-module", line.substr(0, line.find('\t'))}).status.code, 0);
+    }
+  }
+  ASSERT_TRUE(server.pactlLines({"list", "short", "sources"}).empty());
+  PulseAudioEngine::Options engines;
+  engines.server = server.serverAddress();
+  const auto made = makePulseAudioEngineFactory(engines)->makeEngine(std::nullopt);
+  ASSERT_FALSE(made.ok());
+  EXPECT_EQ(made.error().description,
+            "Audio capture could not start: The sound server has no default input");
+}
+
 TEST_F(PulseAudioEngineTest, ANamedSourceIsKeptWhateverTheDefaultDoes) {
   // Each source carries its own steady level; the tap's mean tells which one
   // is being recorded. A named source stays; without a name the stream is
