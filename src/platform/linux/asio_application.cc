@@ -97,10 +97,12 @@ class AsioApplication::Loop : public MainQueue {
 };
 
 // Catches SIGTERM on a thread of its own and marks the watch; nothing else
-// happens there. The signal is caught from construction on.
+// happens there. The signal is caught from construction on; the thread runs
+// until destruction (the process usually ends first).
 class AsioApplication::SignalThread {
  public:
-  explicit SignalThread(TerminationWatch& watch) : signals_(io_, SIGTERM) {
+  explicit SignalThread(TerminationWatch& watch)
+      : work_(asio::make_work_guard(io_)), signals_(io_, SIGTERM) {
     signals_.async_wait([&watch](const asio::error_code& error, int) {
       if (!error) watch.request();
     });
@@ -115,6 +117,7 @@ class AsioApplication::SignalThread {
 
  private:
   asio::io_context io_;
+  asio::executor_work_guard<asio::io_context::executor_type> work_;
   asio::signal_set signals_;
   std::thread thread_;
 };
