@@ -53,9 +53,11 @@ TEST_F(StuckStartTest, SigtermDuringAStuckStartEndsTheProcessAtOnce) {
   std::cout << "SIGTERM to exit: "
             << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
 
+  // Status 0: the start's own deadline, about 2 s later, would have ended it
+  // with status 1 and an error line. (Under the thread checker the exit
+  // itself takes 1 s more.)
   EXPECT_EQ(status.code, 0) << describeOutput(*child);
-  // Well before the start's own deadline would have ended it with an error.
-  EXPECT_LT(took, 1500ms);
+  EXPECT_LT(took, 1900ms);
   // A session existed and had nothing pending: its stop writes nothing.
   EXPECT_TRUE(child->stdoutLines().empty()) << describeOutput(*child);
   EXPECT_TRUE(onlyJsonAndDebugLines(*child)) << describeOutput(*child);
