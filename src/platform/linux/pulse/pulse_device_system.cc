@@ -127,8 +127,14 @@ class PulseDeviceSystem::Connection {
   // Keeps what a fresh read found, so reads that follow it agree with it.
   void remember(const PulseSource& source) {
     if (!listed_) return;
-    std::erase_if(*listed_, [&](const auto& s) { return s.index == source.index; });
-    listed_->push_back(source);
+    const auto at =
+        std::lower_bound(listed_->begin(), listed_->end(), source.index,
+                         [](const auto& s, std::uint32_t index) { return s.index < index; });
+    if (at != listed_->end() && at->index == source.index) {
+      *at = source;
+    } else {
+      listed_->insert(at, source);
+    }
   }
 
   template <typename Query>
