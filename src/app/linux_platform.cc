@@ -8,14 +8,16 @@
 namespace tellwyn {
 
 LinuxPlatform::LinuxPlatform()
-    : devices_(makePulseDeviceSystem()),
+    : sleeper_(&application_.terminationWatch()),
+      devices_(makePulseDeviceSystem(&application_.terminationWatch())),
       microphone_(makeLinuxMicrophoneAuthorization()),
       bundle_(makeLinuxBundle(embeddedInfoPlist())),
       workspace_(makeLinuxWorkspace()),
       files_(makeLinuxFileSystem()) {
   // The recognizer reports through the event loop's queue, so it is made
   // once the loop exists.
-  LinuxSpeechServices speech = makeLinuxSpeechServices(application_.mainQueue());
+  LinuxSpeechServices speech =
+      makeLinuxSpeechServices(application_.mainQueue(), &application_.terminationWatch());
   speech_ = std::move(speech.speech);
   audio_ = std::move(speech.audio);
   platform_ =

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "platform/audio_format.h"
 #include "platform/error.h"
@@ -12,8 +14,9 @@ namespace tellwyn {
 // Receives every captured buffer on the capture thread. It must not block.
 using TapBlock = std::function<void(const PcmBuffer& buffer, AudioTime time)>;
 
-// Captures the system's current default input device. Control calls run on
-// the main thread; the tap block runs on the engine's capture thread.
+// Captures one input device: the device it was made for, or the system's
+// current default input device. Control calls run on the main thread; the tap
+// block runs on the engine's capture thread.
 class AudioEngine {
  public:
   virtual ~AudioEngine() = default;
@@ -42,7 +45,12 @@ class AudioEngine {
 class AudioEngineFactory {
  public:
   virtual ~AudioEngineFactory() = default;
-  virtual std::unique_ptr<AudioEngine> makeEngine() = 0;
+  // An engine that captures the device with `deviceUID`, and only that
+  // device, or the default input when absent. Fails with a description when
+  // the device (or a default input) cannot be found or the audio system
+  // cannot be reached.
+  virtual Result<std::unique_ptr<AudioEngine>> makeEngine(
+      const std::optional<std::string>& deviceUID) = 0;
 };
 
 }  // namespace tellwyn

@@ -55,7 +55,11 @@ Status SpeechBridge::start(const std::optional<std::string>& deviceUID) {
 
   request_ = recognizer_->makeRequest();
   request_->setShouldReportPartialResults(true);
-  audioEngine_ = services_.audio.makeEngine();
+  // The engine records the named device itself, so that a default that is
+  // slow to change, or that someone else changes, cannot move the capture.
+  auto engine = services_.audio.makeEngine(deviceUID);
+  if (!engine) return engine.error();
+  audioEngine_ = std::move(engine).value();
 
   const AudioFormat inputFormat = audioEngine_->inputFormat();
   emitDebug("input format sampleRate=" + shortestDecimal(inputFormat.sampleRate) +

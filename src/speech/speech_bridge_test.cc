@@ -227,8 +227,8 @@ TEST_F(SpeechBridgeTest, StartWithADeviceSwitchesAndSettlesBeforeCreatingTheRun)
   capture.reset();
   capture.emplace();
   ASSERT_TRUE(bridge->start("usb-mic").ok());
-  EXPECT_EQ(log.calls(), (Lines{"setDefaultInput 2", "makeRequest", "makeEngine", "inputFormat",
-                                "installTap", "prepare", "start", "startTask"}));
+  EXPECT_EQ(log.calls(), (Lines{"setDefaultInput 2", "makeRequest", "makeEngine usb-mic",
+                                "inputFormat", "installTap", "prepare", "start", "startTask"}));
   ASSERT_FALSE(err().empty());
   EXPECT_EQ(err().front(), "debug: active input uid=usb-mic");
   EXPECT_EQ(err().back(), "debug: input format sampleRate=48000.0 channels=1");
@@ -281,6 +281,23 @@ TEST_F(SpeechBridgeTest, AFailingDefaultInputWriteFailsStart) {
   EXPECT_EQ(log.calls(), Lines{"setDefaultInput 2"});
   EXPECT_EQ(audio.enginesMade(), 0);
   EXPECT_EQ(speech.requests().size(), 0u);
+}
+
+TEST_F(SpeechBridgeTest, AnEngineThatCannotBeMadeFailsStartBeforeAnyFormatIsLogged) {
+  audio.makeError = Error{"tellwyn.audio", 10,
+                          "Audio capture could not start: The sound server has no default input"};
+  auto bridge = makeBridge();
+  capture.reset();
+  capture.emplace();
+  const Status started = bridge->start(std::nullopt);
+  ASSERT_FALSE(started.ok());
+  EXPECT_EQ(started.error(), *audio.makeError);
+  EXPECT_EQ(log.calls(), (Lines{"makeRequest", "makeEngine"}));
+  // No made-up format of an engine that does not exist.
+  EXPECT_TRUE(err().empty());
+  log.clear();
+  bridge->stop();
+  EXPECT_EQ(log.calls(), Lines{"endAudio"});
 }
 
 TEST_F(SpeechBridgeTest, EngineStartFailureUndoesNothingAndStopReleasesIt) {

@@ -35,7 +35,14 @@ bool onlyJsonAndDebugLines(ChildProcess& child) {
 
 std::unique_ptr<ChildProcess> startTellwyn(PulseServer& server, const std::string& source,
                                            const std::vector<std::string>& extra) {
-  std::vector<std::string> arguments = {TELLWYN_BINARY, "--device-id=" + source};
+  std::vector<std::string> arguments = {"--device-id=" + source};
+  arguments.insert(arguments.end(), extra.begin(), extra.end());
+  return startTellwynOnDefault(server, arguments);
+}
+
+std::unique_ptr<ChildProcess> startTellwynOnDefault(PulseServer& server,
+                                                    const std::vector<std::string>& extra) {
+  std::vector<std::string> arguments = {TELLWYN_BINARY};
   arguments.insert(arguments.end(), extra.begin(), extra.end());
   auto environment = server.clientEnvironment();
   environment["LANG"] = "en_US.UTF-8";

@@ -28,6 +28,10 @@ bool onlyJsonAndDebugLines(ChildProcess& child);
 // `server`, in an English locale.
 std::unique_ptr<ChildProcess> startTellwyn(PulseServer& server, const std::string& source,
                                            const std::vector<std::string>& extra = {});
+// Starts tellwyn without --device-id (capture from the server's default
+// source), otherwise as startTellwyn does.
+std::unique_ptr<ChildProcess> startTellwynOnDefault(PulseServer& server,
+                                                    const std::vector<std::string>& extra = {});
 // Waits (up to 30 s) for the "input format" debug line that comes as capture
 // is set up.
 bool waitForCaptureSetUp(ChildProcess& child);

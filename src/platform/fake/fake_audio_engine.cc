@@ -115,9 +115,12 @@ FakeAudioEngineFactory::FakeAudioEngineFactory(CallLog* log) : state_(std::make_
 
 FakeAudioEngineFactory::~FakeAudioEngineFactory() { state_->factory = nullptr; }
 
-std::unique_ptr<AudioEngine> FakeAudioEngineFactory::makeEngine() {
-  state_->record("makeEngine");
-  return std::make_unique<FakeAudioEngine>(state_, ++state_->enginesMade);
+Result<std::unique_ptr<AudioEngine>> FakeAudioEngineFactory::makeEngine(
+    const std::optional<std::string>& deviceUID) {
+  state_->record(deviceUID ? "makeEngine " + *deviceUID : std::string("makeEngine"));
+  if (makeError) return *makeError;
+  return std::unique_ptr<AudioEngine>(
+      std::make_unique<FakeAudioEngine>(state_, ++state_->enginesMade));
 }
 
 bool FakeAudioEngineFactory::pushBuffer(const PcmBuffer& buffer, AudioTime time) {

@@ -15,8 +15,9 @@ namespace tellwyn {
 
 // A scriptable audio engine factory. Every engine it makes reports
 // `inputFormat`, fails start() with `startError` when set, and records its
-// calls ("makeEngine", "inputFormat", "installTap", "prepare", "start",
-// "stop", "removeTap") in `log` when given.
+// calls ("makeEngine" with " <uid>" when a device is named, "inputFormat",
+// "installTap", "prepare", "start", "stop", "removeTap") in `log` when given.
+// makeEngine fails with `makeError` when set.
 //
 // Audio reaches the installed tap in one of two ways: pushBuffer() calls it on
 // the test's thread; or, when captureBuffers is not empty, start() launches a
@@ -31,7 +32,8 @@ class FakeAudioEngineFactory : public AudioEngineFactory {
   FakeAudioEngineFactory(const FakeAudioEngineFactory&) = delete;
   FakeAudioEngineFactory& operator=(const FakeAudioEngineFactory&) = delete;
 
-  std::unique_ptr<AudioEngine> makeEngine() override;
+  Result<std::unique_ptr<AudioEngine>> makeEngine(
+      const std::optional<std::string>& deviceUID) override;
 
   // Calls the installed tap with `buffer` on this thread. False when no tap is
   // installed.
@@ -50,6 +52,7 @@ class FakeAudioEngineFactory : public AudioEngineFactory {
 
   // Scripted behaviour, read when the engine is made or started.
   AudioFormat inputFormat{CommonFormat::kFloat32, 48000, 1, false};
+  std::optional<Error> makeError;
   std::optional<Error> startError;
   // Set before start(); not changed while a capture thread runs.
   std::vector<PcmBuffer> captureBuffers;

@@ -1,14 +1,19 @@
 #include "platform/linux/asio_application.h"
 
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
+#include <asio/posix/stream_descriptor.hpp>
 #include <asio/post.hpp>
 #include <asio/signal_set.hpp>
 #include <asio/steady_timer.hpp>
 #include <chrono>
+#include <cmath>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <thread>
@@ -54,7 +59,7 @@ class AsioTimer : public Timer, public std::enable_shared_from_this<AsioTimer> {
 }  // namespace
 
 // The io_context with its work guard, the queue over it and, once installed,
-// the SIGTERM watch.
+// the watch on the termination mark.
 class AsioApplication::Loop : public MainQueue {
  public:
   Loop() : work_(asio::make_work_guard(io_)) {}
@@ -67,12 +72,15 @@ class AsioApplication::Loop : public MainQueue {
     return timer;
   }
 
-  void watchTermination(std::function<void()> handler) {
-    // The signal_set's own handler only wakes the loop; `handler` runs here on
-    // the main thread, between two queued actions.
+  void watchTermination(const TerminationWatch& watch, std::function<void()> handler) {
+    // `handler` runs here on the main thread, between two queued actions. The
+    // descriptor is a duplicate: the watch keeps its own.
     terminationHandler_ = std::move(handler);
-    signals_.emplace(io_, SIGTERM);
-    waitForSignal();
+    termination_.emplace(io_, ::dup(watch.fd()));
+    termination_->async_wait(asio::posix::stream_descriptor::wait_read,
+                             [this](const asio::error_code& error) {
+                               if (!error) terminationHandler_();
+                             });
   }
 
   void runForever() {
@@ -83,20 +91,36 @@ class AsioApplication::Loop : public MainQueue {
   }
 
  private:
-  void waitForSignal() {
-    signals_->async_wait([this](const asio::error_code& error, int) {
-      if (error) {
-        return;
-      }
-      waitForSignal();
-      terminationHandler_();
-    });
-  }
-
   asio::io_context io_;
   asio::executor_work_guard<asio::io_context::executor_type> work_;
-  std::optional<asio::signal_set> signals_;
+  std::optional<asio::posix::stream_descriptor> termination_;
   std::function<void()> terminationHandler_;
+};
+
+// Catches SIGTERM on a thread of its own and marks the watch; nothing else
+// happens there. The signal is caught from construction on; the thread runs
+// until destruction (the process usually ends first).
+class AsioApplication::SignalThread {
+ public:
+  explicit SignalThread(TerminationWatch& watch)
+      : work_(asio::make_work_guard(io_)), signals_(io_, SIGTERM) {
+    signals_.async_wait([&watch](const asio::error_code& error, int) {
+      if (!error) watch.request();
+    });
+    thread_ = std::thread([this] { io_.run(); });
+  }
+  ~SignalThread() {
+    io_.stop();
+    thread_.join();
+  }
+  SignalThread(const SignalThread&) = delete;
+  SignalThread& operator=(const SignalThread&) = delete;
+
+ private:
+  asio::io_context io_;
+  asio::executor_work_guard<asio::io_context::executor_type> work_;
+  asio::signal_set signals_;
+  std::thread thread_;
 };
 
 AsioApplication::AsioApplication() : loop_(std::make_unique<Loop>()) {}
@@ -119,7 +143,9 @@ void AsioApplication::setActivationPolicy(int) {}
 void AsioApplication::activateIgnoringOtherApps(bool) {}
 
 void AsioApplication::installTerminationHandler(std::function<void()> handler) {
-  loop_->watchTermination(std::move(handler));
+  termination_.setHandler(handler);
+  loop_->watchTermination(termination_, std::move(handler));
+  if (!signals_) signals_ = std::make_unique<SignalThread>(termination_);
 }
 
 void AsioApplication::exitProcess(int status) {
@@ -131,7 +157,29 @@ void AsioApplication::exitProcess(int status) {
 }
 
 void ThreadSleeper::sleepFor(double seconds) {
-  std::this_thread::sleep_for(clockDuration(seconds));
+  // Only route settling sleeps, for fixed short pauses; an endless or
+  // meaningless one is skipped rather than left to hang the main thread.
+  if (!(seconds > 0) || !std::isfinite(seconds)) return;
+  const auto interval = clockDuration(seconds);
+  if (termination_ == nullptr) {
+    std::this_thread::sleep_for(interval);
+    return;
+  }
+  // Measured from the start rather than as a deadline, which a saturated
+  // interval would overflow.
+  const auto started = std::chrono::steady_clock::now();
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        interval - (std::chrono::steady_clock::now() - started));
+    if (left.count() <= 0) return;
+    pollfd watched{termination_->fd(), POLLIN, 0};
+    const int ready =
+        ::poll(&watched, 1, static_cast<int>(std::min<std::int64_t>(left.count(), 60000)));
+    if (ready > 0) {
+      termination_->handOver();
+      return;
+    }
+  }
 }
 
 }  // namespace tellwyn

@@ -162,11 +162,45 @@ TEST_F(AsioApplicationTest, SecondSigtermWhileHandlingRunsTheHandlerAtMostOnceMo
               ::testing::ExitedWithCode(0), "^launch1;handler;$");
 }
 
-TEST(ThreadSleeperTest, IgnoresNonPositiveAndNonFiniteDurations) {
-  ThreadSleeper sleeper;
-  sleeper.sleepFor(-1);
-  sleeper.sleepFor(NAN);
-  sleeper.sleepFor(0.001);
+TEST_F(AsioApplicationTest, SigtermWhileAnActionBlocksTheMainThreadHandsOverFromTheWait) {
+  EXPECT_EXIT(runApplication([](AsioApplication& app) {
+                app.installTerminationHandler([&app] {
+                  note("handler");
+                  app.exitProcess(0);
+                });
+                std::thread([] {
+                  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                  ::kill(::getpid(), SIGTERM);
+                }).detach();
+                // The loop cannot run the handler before this action ends.
+                ThreadSleeper(&app.terminationWatch()).sleepFor(60);
+                note("sleep ended");
+              }),
+              ::testing::ExitedWithCode(0), "^launch1;handler;$");
+}
+
+TEST(ThreadSleeperTest, SleepsOnlyForPositiveFiniteDurationsAndGivesWayToTermination) {
+  using Clock = std::chrono::steady_clock;
+  ThreadSleeper plain;
+  auto began = Clock::now();
+  plain.sleepFor(-1);
+  plain.sleepFor(NAN);
+  plain.sleepFor(INFINITY);
+  EXPECT_LT(Clock::now() - began, std::chrono::milliseconds(500));
+  plain.sleepFor(0.05);
+  EXPECT_GE(Clock::now() - began, std::chrono::milliseconds(50));
+
+  TerminationWatch termination;
+  int handedOver = 0;
+  termination.setHandler([&] { ++handedOver; });
+  ThreadSleeper watched(&termination);
+  watched.sleepFor(0.02);
+  EXPECT_EQ(handedOver, 0);
+  termination.request();
+  began = Clock::now();
+  watched.sleepFor(60);
+  EXPECT_LT(Clock::now() - began, std::chrono::seconds(10));
+  EXPECT_EQ(handedOver, 1);
 }
 
 }  // namespace

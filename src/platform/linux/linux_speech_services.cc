@@ -6,10 +6,13 @@
 
 namespace tellwyn {
 
-LinuxSpeechServices makeLinuxSpeechServices(MainQueue& mainQueue) {
+LinuxSpeechServices makeLinuxSpeechServices(MainQueue& mainQueue, TerminationWatch* termination) {
   auto captureFailures = std::make_shared<CaptureFailureNotice>();
+  PulseAudioEngine::Options engines;
+  engines.termination = termination;
+  engines.captureFailures = captureFailures;
   return {makePocketsphinxRecognition(mainQueue, captureFailures),
-          makePulseAudioEngineFactory(captureFailures)};
+          makePulseAudioEngineFactory(std::move(engines))};
 }
 
 }  // namespace tellwyn

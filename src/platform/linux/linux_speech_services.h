@@ -5,6 +5,7 @@
 #include "platform/audio_engine.h"
 #include "platform/main_queue.h"
 #include "platform/speech_recognition.h"
+#include "platform/termination_watch.h"
 
 namespace tellwyn {
 
@@ -16,7 +17,10 @@ struct LinuxSpeechServices {
   std::unique_ptr<AudioEngineFactory> audio;
 };
 
-// Main thread. The recognizer reports on `mainQueue`, which must outlive it.
-LinuxSpeechServices makeLinuxSpeechServices(MainQueue& mainQueue);
+// Main thread. The recognizer reports on `mainQueue`, which must outlive it;
+// waits of the audio engine on the sound server give way to `termination`
+// when given.
+LinuxSpeechServices makeLinuxSpeechServices(MainQueue& mainQueue,
+                                            TerminationWatch* termination = nullptr);
 
 }  // namespace tellwyn

@@ -41,62 +41,73 @@ void deinterleave(const std::uint8_t* data, std::uint32_t frames, std::uint32_t 
 
 class PulseAudioEngineFactory : public AudioEngineFactory {
  public:
-  explicit PulseAudioEngineFactory(std::shared_ptr<CaptureFailureNotice> captureFailures)
-      : captureFailures_(std::move(captureFailures)) {}
-  std::unique_ptr<AudioEngine> makeEngine() override {
-    return std::make_unique<PulseAudioEngine>(captureFailures_);
+  explicit PulseAudioEngineFactory(PulseAudioEngine::Options options)
+      : options_(std::move(options)) {}
+  Result<std::unique_ptr<AudioEngine>> makeEngine(
+      const std::optional<std::string>& deviceUID) override {
+    return PulseAudioEngine::open(deviceUID, options_);
   }
 
  private:
-  const std::shared_ptr<CaptureFailureNotice> captureFailures_;
+  const PulseAudioEngine::Options options_;
 };
 
 }  // namespace
 
-PulseAudioEngine::PulseAudioEngine(std::shared_ptr<CaptureFailureNotice> captureFailures)
-    : captureFailures_(std::move(captureFailures)) {}
+PulseAudioEngine::PulseAudioEngine(Key, Options options, bool pinned)
+    : options_(std::move(options)), pinned_(pinned), loop_(options_.termination), client_(loop_) {}
 
 PulseAudioEngine::~PulseAudioEngine() { stop(); }
 
-Status PulseAudioEngine::openConnection() {
-  if (connection_ && [&] {
-        PulseEngineConnection::Lock lock(*connection_);
-        return connection_->connected();
-      }()) {
-    return {};
-  }
-  connection_.reset();
-  auto opened = PulseEngineConnection::open();
-  if (!opened) return opened.error();
-  connection_ = std::move(opened).value();
-  return {};
+Result<std::unique_ptr<AudioEngine>> PulseAudioEngine::open(
+    const std::optional<std::string>& deviceUID, Options options) {
+  TerminationWatch* termination = options.termination;
+  PulseError error = PA_OK;
+  std::string reason;
+  {
+    auto engine =
+        std::make_unique<PulseAudioEngine>(Key{}, std::move(options), deviceUID.has_value());
+    error = engine->find(deviceUID);
+    if (error == PA_OK) return std::unique_ptr<AudioEngine>(std::move(engine));
+    if (error == PA_ERR_NOENTITY) {
+      // In plain words: the placeholder or the name asked for says nothing
+      // to whoever reads the message.
+      reason = deviceUID ? "Input device not found" : "The sound server has no default input";
+    } else if (error == PA_ERR_NOTSUPPORTED) {
+      reason = "The input has no usable format";
+    } else {
+      reason = pulseErrorText(error);
+    }
+  }  // The engine's loop thread has ended and nothing is held any more.
+  if (error == kPulseTerminated && termination != nullptr) termination->handOver();
+  return startError(reason);
 }
 
-AudioFormat PulseAudioEngine::inputFormat() {
-  source_.reset();
-  if (Status status = openConnection(); !status) {
-    unavailableReason_ = status.error().description;
-    return AudioFormat{};
+PulseError PulseAudioEngine::find(const std::optional<std::string>& deviceUID) {
+  if (!loop_.start()) return PA_ERR_INTERNAL;
+  PulseThreadedLoop::Lock lock(loop_);
+  const auto step = [this] { return pulseDeadlineAfter(options_.stepTimeout); };
+  PulseError error = client_.connect(options_.server, step());
+  if (error != PA_OK) return error;
+  std::optional<std::string> name = deviceUID;
+  if (!name) {
+    error = client_.defaultSourceName(name, step());
+    if (error != PA_OK) return error;
+    if (!name) return PA_ERR_NOENTITY;
   }
-  auto source = connection_->defaultSource();
-  if (!source) {
-    unavailableReason_ = source.error().description;
-    return AudioFormat{};
-  }
-  const auto format = formatOf(source.value().sampleSpec);
-  if (!format) {
-    unavailableReason_ = "The default input has no usable format";
-    return AudioFormat{};
-  }
-  source_ = std::move(source).value();
-  return *format;
+  error = client_.sourceByName(*name, source_, step());
+  if (error != PA_OK) return error;
+  const auto format = formatOf(source_.sampleSpec);
+  if (!format) return PA_ERR_NOTSUPPORTED;
+  sourceFormat_ = *format;
+  return PA_OK;
 }
 
 void PulseAudioEngine::installTap(std::uint32_t bufferSize, const AudioFormat& format,
                                   TapBlock block) {
-  TapBlock previous;
+  TapBlock previous;  // released after the lock
   if (stream_ != nullptr) {
-    PulseEngineConnection::Lock lock(*connection_);
+    PulseThreadedLoop::Lock lock(loop_);
     previous = std::exchange(tap_, std::move(block));
     return;
   }
@@ -108,7 +119,7 @@ void PulseAudioEngine::installTap(std::uint32_t bufferSize, const AudioFormat& f
 void PulseAudioEngine::removeTap() {
   TapBlock previous;  // released after the lock
   if (stream_ != nullptr) {
-    PulseEngineConnection::Lock lock(*connection_);
+    PulseThreadedLoop::Lock lock(loop_);
     previous = std::exchange(tap_, nullptr);
   } else {
     previous = std::exchange(tap_, nullptr);
@@ -117,25 +128,15 @@ void PulseAudioEngine::removeTap() {
 
 Status PulseAudioEngine::start() {
   if (stream_ != nullptr) return {};
-  AudioFormat format = tapFormat_;
-  if (!capturable(format)) {
-    // No tap (or the empty format of a missing server): capture the source
-    // as it is, if there is one now.
-    format = inputFormat();
-    if (!capturable(format)) return startError(unavailableReason_);
-  }
-  if (Status status = openConnection(); !status) return startError(status.error().description);
-  if (!source_) {
-    auto source = connection_->defaultSource();
-    if (!source) return startError(source.error().description);
-    source_ = std::move(source).value();
-  }
+  // Without a tap (or with a format that cannot be captured), the source as
+  // it is.
+  const AudioFormat format = capturable(tapFormat_) ? tapFormat_ : sourceFormat_;
 
   pa_sample_spec spec{};
   spec.format = format.commonFormat == CommonFormat::kInt16 ? PA_SAMPLE_S16NE : PA_SAMPLE_FLOAT32NE;
   spec.rate = static_cast<std::uint32_t>(std::lround(format.sampleRate));
   spec.channels = static_cast<std::uint8_t>(format.channelCount);
-  pa_channel_map map = source_->channelMap;
+  pa_channel_map map = source_.channelMap;
   if (map.channels != spec.channels) {
     pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
   }
@@ -146,73 +147,78 @@ Status PulseAudioEngine::start() {
       bufferFrames_);
   if (!buffer) return startError("Unusable capture format");
   buffer_ = std::move(buffer);
-  bytesPerSample_ = pa_sample_size(&spec);
   staging_.assign(pa_frame_size(&spec) * bufferFrames_, 0);
   stagedBytes_ = 0;
   sampleTime_ = 0;
   reportedBroken_ = false;
   streamWasReady_ = false;
 
-  PulseEngineConnection::Lock lock(*connection_);
-  stopping_ = false;
-  stream_ = pa_stream_new(connection_->context(), kStreamName, &spec, &map);
-  if (stream_ == nullptr) return startError(connection_->lastError());
-  pa_stream_set_state_callback(stream_, &streamStateChanged, this);
-  pa_stream_set_read_callback(stream_, &streamReadable, this);
-  connection_->setOnBroken([this] { captureBroken(); });
+  PulseError error = PA_OK;
+  {
+    PulseThreadedLoop::Lock lock(loop_);
+    if (!client_.connected()) return startError(pulseErrorText(client_.lastError()));
+    stopping_ = false;
+    stream_ = pa_stream_new(client_.context(), kStreamName, &spec, &map);
+    if (stream_ == nullptr) return startError(pulseErrorText(client_.lastError()));
+    pa_stream_set_state_callback(stream_, &streamStateChanged, this);
+    pa_stream_set_read_callback(stream_, &streamReadable, this);
+    client_.setOnBroken([this] { captureBroken(); });
 
-  pa_buffer_attr attributes{};
-  attributes.maxlength = static_cast<std::uint32_t>(-1);
-  attributes.tlength = static_cast<std::uint32_t>(-1);
-  attributes.prebuf = static_cast<std::uint32_t>(-1);
-  attributes.minreq = static_cast<std::uint32_t>(-1);
-  attributes.fragsize = static_cast<std::uint32_t>(staging_.size());
-  bool ready = pa_stream_connect_record(stream_, source_->name.c_str(), &attributes,
-                                        PA_STREAM_ADJUST_LATENCY) >= 0;
-  while (ready) {
-    const pa_stream_state_t state = pa_stream_get_state(stream_);
-    if (state == PA_STREAM_READY) break;
-    if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) ready = false;
-    if (ready) connection_->wait();
+    pa_buffer_attr attributes{};
+    attributes.maxlength = static_cast<std::uint32_t>(-1);
+    attributes.tlength = static_cast<std::uint32_t>(-1);
+    attributes.prebuf = static_cast<std::uint32_t>(-1);
+    attributes.minreq = static_cast<std::uint32_t>(-1);
+    attributes.fragsize = static_cast<std::uint32_t>(staging_.size());
+    // A named source keeps the stream: it is neither moved to a new default
+    // nor rescued to another source when it goes away.
+    const auto flags = static_cast<pa_stream_flags_t>(
+        PA_STREAM_ADJUST_LATENCY | (pinned_ ? PA_STREAM_DONT_MOVE : PA_STREAM_NOFLAGS));
+    if (pa_stream_connect_record(stream_, source_.name.c_str(), &attributes, flags) < 0) {
+      error = client_.lastError();
+    } else {
+      error = client_.waitFor([this] { return pa_stream_get_state(stream_) != PA_STREAM_CREATING; },
+                              pulseDeadlineAfter(options_.stepTimeout));
+    }
+    if (error == PA_OK && pa_stream_get_state(stream_) != PA_STREAM_READY) {
+      error = client_.lastError() != PA_OK ? client_.lastError() : PA_ERR_UNKNOWN;
+    }
+    if (error != PA_OK) closeStream();
   }
-  if (!ready) {
-    const std::string reason = connection_->lastError();
-    stopping_ = true;
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    pa_stream_set_read_callback(stream_, nullptr, nullptr);
-    pa_stream_disconnect(stream_);
-    pa_stream_unref(stream_);
-    stream_ = nullptr;
-    connection_->setOnBroken(nullptr);
-    return startError(reason);
+  if (error == PA_OK) return {};
+  if (error == kPulseTerminated && options_.termination != nullptr) {
+    options_.termination->handOver();
   }
-  return {};
+  return startError(pulseErrorText(error));
 }
 
 void PulseAudioEngine::stop() {
-  if (stream_ != nullptr) {
-    PulseEngineConnection::Lock lock(*connection_);
-    // Callbacks run with this lock held: once the stream is gone none runs.
-    stopping_ = true;
-    connection_->setOnBroken(nullptr);
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    pa_stream_set_read_callback(stream_, nullptr, nullptr);
-    pa_stream_disconnect(stream_);
-    pa_stream_unref(stream_);
-    stream_ = nullptr;
-  }
-  // Ends the loop thread; the next inputFormat() or start() connects anew.
-  connection_.reset();
-  source_.reset();
+  if (stream_ == nullptr) return;
+  PulseThreadedLoop::Lock lock(loop_);
+  closeStream();
+}
+
+void PulseAudioEngine::closeStream() {
+  // Callbacks run with the loop lock held: once the stream is gone none runs.
+  stopping_ = true;
+  client_.setOnBroken(nullptr);
+  pa_stream_set_state_callback(stream_, nullptr, nullptr);
+  pa_stream_set_read_callback(stream_, nullptr, nullptr);
+  pa_stream_disconnect(stream_);
+  pa_stream_unref(stream_);
+  stream_ = nullptr;
 }
 
 void PulseAudioEngine::captureBroken() {
   // A stream that never became ready is start()'s failure, reported there.
   if (stopping_ || !streamWasReady_ || reportedBroken_) return;
   reportedBroken_ = true;
-  if (captureFailures_) {
-    captureFailures_->captureEnded("Audio capture ended: " + connection_->lastError());
-  }
+  if (!options_.captureFailures) return;
+  const PulseError error = client_.lastError();
+  // The server kills a pinned stream when its source goes away.
+  const std::string reason =
+      error == PA_ERR_KILLED ? "The input \"" + source_.name + "\" is gone" : pulseErrorText(error);
+  options_.captureFailures->captureEnded("Audio capture ended: " + reason);
 }
 
 void PulseAudioEngine::streamStateChanged(pa_stream* stream, void* self) {
@@ -220,7 +226,7 @@ void PulseAudioEngine::streamStateChanged(pa_stream* stream, void* self) {
   const pa_stream_state_t state = pa_stream_get_state(stream);
   if (state == PA_STREAM_READY) engine.streamWasReady_ = true;
   if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) engine.captureBroken();
-  engine.connection_->signal();
+  engine.client_.loop().wake();
 }
 
 void PulseAudioEngine::streamReadable(pa_stream* stream, std::size_t, void* self) {
@@ -279,9 +285,8 @@ extern "C" const char* __tsan_default_suppressions() { return "race:pa_mutex_loc
 
 namespace tellwyn {
 
-std::unique_ptr<AudioEngineFactory> makePulseAudioEngineFactory(
-    std::shared_ptr<CaptureFailureNotice> captureFailures) {
-  return std::make_unique<PulseAudioEngineFactory>(std::move(captureFailures));
+std::unique_ptr<AudioEngineFactory> makePulseAudioEngineFactory(PulseAudioEngine::Options options) {
+  return std::make_unique<PulseAudioEngineFactory>(std::move(options));
 }
 
 }  // namespace tellwyn

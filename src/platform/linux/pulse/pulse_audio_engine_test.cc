@@ -79,6 +79,18 @@ class PulseAudioEngineTest : public ::testing::Test {
     ASSERT_EQ(server_.pactl({"set-default-source", source}).status.code, 0);
   }
 
+  std::unique_ptr<AudioEngine> make(const std::optional<std::string>& deviceUID) {
+    auto made = factory_->makeEngine(deviceUID);
+    EXPECT_TRUE(made.ok()) << made.error().description;
+    return made.ok() ? std::move(made).value() : nullptr;
+  }
+
+  // A module-null-sink whose monitor is a source to record from and unload.
+  std::string loadNullSink(const std::string& name) {
+    const auto lines = server_.pactlLines({"load-module", "module-null-sink", "sink_name=" + name});
+    return lines.empty() ? std::string() : lines.front();
+  }
+
   PulseServer server_;
   std::unique_ptr<AudioEngineFactory> factory_ = makePulseAudioEngineFactory();
 };
@@ -98,7 +110,7 @@ TEST_F(PulseAudioEngineTest, CapturesTheDefaultSourceInItsOwnFormat) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.source);
     useDefault(c.source);
-    auto engine = factory_->makeEngine();
+    auto engine = make(std::nullopt);
     const AudioFormat format = engine->inputFormat();
     EXPECT_EQ(format.commonFormat, c.type);
     EXPECT_EQ(format.sampleRate, c.rate);
@@ -145,25 +157,181 @@ TEST_F(PulseAudioEngineTest, CapturesTheDefaultSourceInItsOwnFormat) {
   }
 }
 
-TEST_F(PulseAudioEngineTest, WithoutServerTheFormatIsEmptyAndStartFails) {
-  testing::OutputCapture output;
-  testing::ScopedEnvironmentVariable noServer("PULSE_SERVER", testing::kDeadPulseServer);
-  auto engine = factory_->makeEngine();
-  const AudioFormat format = engine->inputFormat();
-  EXPECT_EQ(format.channelCount, 0u);
-  EXPECT_EQ(AudioFormat::make(format.commonFormat, format.sampleRate, format.channelCount, false),
-            std::nullopt);
+TEST_F(PulseAudioEngineTest, WithoutServerOrSourceNoEngineIsMade) {
+  struct Case {
+    const char* name;
+    std::optional<std::string> server;
+    std::optional<std::string> deviceUID;
+    std::string description;
+  };
+  const Case cases[] = {
+      {"no server", testing::kDeadPulseServer, std::nullopt,
+       "Audio capture could not start: Connection refused"},
+      {"unknown device", std::nullopt, "tellwyn_nowhere",
+       "Audio capture could not start: Input device not found"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::OutputCapture output;
+    PulseAudioEngine::Options options;
+    options.server = c.server.value_or(server_.serverAddress());
+    auto factory = makePulseAudioEngineFactory(options);
+    const auto made = factory->makeEngine(c.deviceUID);
+    ASSERT_FALSE(made.ok());
+    EXPECT_EQ(made.error().description, c.description);
+    // libpulse wrote nothing of its own.
+    EXPECT_EQ(output.stdoutText(), "");
+    EXPECT_EQ(output.stderrText(), "");
+  }
+}
+
+TEST(PulseAudioEngineNoSourceTest, WithoutAnyDefaultSourceTheReasonSaysSoPlainly) {
+  // A server with no capture source at all, so no default one either.
+  testing::PulseServerOptions options;
+  options.sources = {};
+  PulseServer server(options);
+  for (const auto& line : server.pactlLines({"list", "short", "modules"})) {
+    if (line.find("module-null-sink") != std::string::npos) {
+      ASSERT_EQ(server.pactl({"unload-module", line.substr(0, line.find('\t'))}).status.code, 0);
+    }
+  }
+  ASSERT_TRUE(server.pactlLines({"list", "short", "sources"}).empty());
+  PulseAudioEngine::Options engines;
+  engines.server = server.serverAddress();
+  const auto made = makePulseAudioEngineFactory(engines)->makeEngine(std::nullopt);
+  ASSERT_FALSE(made.ok());
+  EXPECT_EQ(made.error().description,
+            "Audio capture could not start: The sound server has no default input");
+}
+
+TEST_F(PulseAudioEngineTest, ANamedSourceIsKeptWhateverTheDefaultDoes) {
+  // Each source carries its own steady level; the tap's mean tells which one
+  // is being recorded. A named source stays; without a name the stream is
+  // the server's to move, and it follows the new default.
+  struct Case {
+    const char* name;
+    std::optional<std::string> deviceUID;
+    float levelAfterSwitch;
+  };
+  const Case cases[] = {
+      {"named", testing::kMono16Source, 0.25f},
+      {"default", std::nullopt, -0.5f},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    useDefault(testing::kMono16Source);
+    server_.feedSamples(testing::kMono16Source, std::vector<float>(16000 * 30, 0.25f));
+    server_.feedSamples(testing::kStereo48Source, std::vector<float>(48000 * 2 * 30, -0.5f));
+    auto engine = make(c.deviceUID);
+    ASSERT_NE(engine, nullptr);
+    const AudioFormat format = engine->inputFormat();
+    ASSERT_EQ(format.channelCount, 1u);
+    TapLog log;
+    engine->installTap(1024, format, log.block(1));
+    ASSERT_TRUE(engine->start().ok());
+    const auto level = [&] {
+      std::lock_guard lock(log.mutex);
+      return log.means.empty() ? 0.0 : log.means[0];
+    };
+    ASSERT_TRUE(eventually([&] { return std::abs(level() - 0.25) < 0.01; }));
+
+    useDefault(testing::kStereo48Source);
+    // Long enough for the server to move a stream that may be moved.
+    std::this_thread::sleep_for(1s);
+    const int seen = log.count();
+    ASSERT_TRUE(eventually([&] { return log.count() > seen + 5; }));
+    EXPECT_NEAR(level(), c.levelAfterSwitch, 0.01);
+    engine->stop();
+    engine->removeTap();
+    server_.clearFeed(testing::kMono16Source);
+    server_.clearFeed(testing::kStereo48Source);
+  }
+}
+
+TEST_F(PulseAudioEngineTest, ANamedSourceThatGoesAwayEndsCaptureOnce) {
+  const std::string module = loadNullSink("tellwyn_gone");
+  ASSERT_FALSE(module.empty());
+  auto notice = std::make_shared<CaptureFailureNotice>();
+  struct Listener : CaptureFailureNotice::Listener {
+    std::mutex mutex;
+    std::vector<std::string> ended;
+    void captureEnded(const std::string& description) override {
+      std::lock_guard lock(mutex);
+      ended.push_back(description);
+    }
+    std::size_t count() {
+      std::lock_guard lock(mutex);
+      return ended.size();
+    }
+  };
+  auto listener = std::make_shared<Listener>();
+  notice->subscribe(listener);
+  PulseAudioEngine::Options options;
+  options.captureFailures = notice;
+  factory_ = makePulseAudioEngineFactory(options);
+  auto engine = make("tellwyn_gone.monitor");
+  ASSERT_NE(engine, nullptr);
   TapLog log;
-  engine->installTap(1024, format, log.block(1));
-  const Status started = engine->start();
-  ASSERT_FALSE(started.ok());
-  EXPECT_TRUE(started.error().description.starts_with("Audio capture could not start: "))
-      << started.error().description;
+  engine->installTap(1024, engine->inputFormat(), log.block(2));
+  ASSERT_TRUE(engine->start().ok());
+  ASSERT_TRUE(eventually([&] { return log.count() > 3; }));
+
+  ASSERT_EQ(server_.pactl({"unload-module", module}).status.code, 0);
+  ASSERT_TRUE(eventually([&] { return listener->count() > 0; }));
+  // No other source takes its place.
+  const int buffers = log.count();
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(log.count(), buffers);
+  EXPECT_EQ(listener->count(), 1u);
+  EXPECT_EQ(listener->ended.front(),
+            "Audio capture ended: The input \"tellwyn_gone.monitor\" is gone");
   engine->stop();
   engine->removeTap();
-  // libpulse wrote nothing of its own.
-  EXPECT_EQ(output.stdoutText(), "");
-  EXPECT_EQ(output.stderrText(), "");
+}
+
+TEST_F(PulseAudioEngineTest, AStuckServerCostsOneStepDeadlineOrATerminationRequest) {
+  useDefault(testing::kMono16Source);
+  // The daemon stops answering; the kernel still accepts connections.
+  ASSERT_EQ(::kill(server_.pid(), SIGSTOP), 0);
+  struct Resume {
+    pid_t pid;
+    ~Resume() { ::kill(pid, SIGCONT); }
+  } resume{server_.pid()};
+
+  {
+    SCOPED_TRACE("deadline");
+    PulseAudioEngine::Options options;
+    options.stepTimeout = 500ms;
+    auto factory = makePulseAudioEngineFactory(options);
+    const auto began = std::chrono::steady_clock::now();
+    const auto made = factory->makeEngine(std::nullopt);
+    const auto took = std::chrono::steady_clock::now() - began;
+    ASSERT_FALSE(made.ok());
+    EXPECT_EQ(made.error().description, "Audio capture could not start: Timeout");
+    EXPECT_GE(took, 500ms);
+    EXPECT_LT(took, 5s);
+  }
+  {
+    SCOPED_TRACE("termination");
+    TerminationWatch termination;
+    int handedOver = 0;
+    termination.setHandler([&] { ++handedOver; });
+    PulseAudioEngine::Options options;
+    options.stepTimeout = 60s;
+    options.termination = &termination;
+    auto factory = makePulseAudioEngineFactory(options);
+    std::thread requester([&] {
+      std::this_thread::sleep_for(300ms);
+      termination.request();
+    });
+    const auto began = std::chrono::steady_clock::now();
+    const auto made = factory->makeEngine(std::nullopt);
+    const auto took = std::chrono::steady_clock::now() - began;
+    requester.join();
+    ASSERT_FALSE(made.ok());
+    EXPECT_EQ(handedOver, 1);
+    EXPECT_LT(took, 10s);
+  }
 }
 
 TEST_F(PulseAudioEngineTest, KilledServerBecomesTheRecognitionTasksError) {
@@ -174,7 +342,9 @@ TEST_F(PulseAudioEngineTest, KilledServerBecomesTheRecognitionTasksError) {
   auto recognizer = services.speech->makeRecognizer("en-US");
   ASSERT_NE(recognizer, nullptr);
   auto request = recognizer->makeRequest();
-  auto engine = services.audio->makeEngine();
+  auto made = services.audio->makeEngine(std::nullopt);
+  ASSERT_TRUE(made.ok()) << made.error().description;
+  auto engine = std::move(made).value();
   const AudioFormat format = engine->inputFormat();
   std::atomic<int> buffers{0};
   engine->installTap(1024, format, [&](const PcmBuffer& buffer, AudioTime) {

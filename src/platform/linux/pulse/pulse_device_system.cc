@@ -1,38 +1,18 @@
 #include "platform/linux/pulse/pulse_device_system.h"
 
-#include <pulse/pulseaudio.h>
-
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <limits>
 #include <vector>
 
 #include "platform/audio_buffer_list.h"
+#include "platform/linux/pulse/pulse_client.h"
 
 namespace tellwyn {
 
 namespace {
 
 constexpr std::uint32_t kIdBytes = sizeof(AudioObjectId);
-constexpr char kClientName[] = "Tellwyn";
-
-// What the device system needs to know of one source.
-struct SourceSnapshot {
-  std::uint32_t index = PA_INVALID_INDEX;
-  std::string name;
-  std::optional<std::string> description;
-  std::uint32_t channels = 0;
-};
-
-SourceSnapshot snapshotOf(const pa_source_info& info) {
-  SourceSnapshot source;
-  source.index = info.index;
-  source.name = info.name != nullptr ? info.name : "";
-  if (info.description != nullptr) source.description = info.description;
-  source.channels = info.sample_spec.channels;
-  return source;
-}
 
 AudioObjectId deviceIdOf(std::uint32_t index) { return index + 1; }
 
@@ -42,243 +22,169 @@ std::optional<std::uint32_t> sourceIndexOf(AudioObjectId device) {
   return device - 1;
 }
 
-std::vector<std::byte> streamConfigurationOf(const SourceSnapshot& source) {
-  const std::uint32_t channels[] = {source.channels};
+std::vector<std::byte> streamConfigurationOf(const PulseSource& source) {
+  const std::uint32_t channels[] = {source.sampleSpec.channels};
   return encodeAudioBufferList(channels);
+}
+
+// Failures after which the connection is of no more use.
+bool endsConnection(PulseError error, const PulseClient& client) {
+  return error == PA_ERR_TIMEOUT || error == PA_ERR_INTERNAL || error == kPulseTerminated ||
+         !client.connected();
 }
 
 }  // namespace
 
-// The libpulse context on its private main loop, iterated only inside the
+// The libpulse client on its private main loop, iterated only inside the
 // calls below with a deadline each. Failures that leave the connection
-// unusable are kept, and every later call returns them at once. One thread
-// at a time.
+// unusable are kept, and every later call returns them at once.
+//
+// The source list that a device-list read fetches is kept until the next
+// one: the reads of one listing that follow it (each device's stream
+// configuration, UID and name) are answered from it, so a listing asks the
+// server once instead of once per property. A device that is not in it is
+// asked for on its own. One thread at a time.
 class PulseDeviceSystem::Connection {
  public:
-  explicit Connection(Options options) : options_(std::move(options)) {}
-  ~Connection() { close(); }
-  Connection(const Connection&) = delete;
-  Connection& operator=(const Connection&) = delete;
+  Connection(Options options, TerminationWatch* termination)
+      : options_(std::move(options)), termination_(termination) {}
 
-  AudioStatus listSources(std::vector<SourceSnapshot>& out) {
-    SourceQuery query;
-    const AudioStatus status = runSourceQuery(query, [&](pa_context* context) {
-      return pa_context_get_source_info_list(context, &Connection::onSourceInfo, &query);
+  PulseError listSources(std::vector<PulseSource>& out) {
+    std::vector<PulseSource> sources;
+    const PulseError error = run([&](PulseClient& client, PulseDeadline deadline) {
+      return client.sources(sources, deadline);
     });
-    if (status != kAudioNoError) return status;
-    std::sort(query.sources.begin(), query.sources.end(),
+    if (error != PA_OK) return error;
+    std::sort(sources.begin(), sources.end(),
               [](const auto& a, const auto& b) { return a.index < b.index; });
     // The largest index would map to identifier 0; no server hands it out.
-    std::erase_if(query.sources, [](const auto& s) {
+    std::erase_if(sources, [](const auto& s) {
       return s.index >= std::numeric_limits<std::uint32_t>::max();
     });
-    out = std::move(query.sources);
-    return kAudioNoError;
+    listed_ = sources;
+    out = std::move(sources);
+    return PA_OK;
   }
 
-  AudioStatus sourceByIndex(std::uint32_t index, SourceSnapshot& out) {
-    SourceQuery query;
-    const AudioStatus status = runSourceQuery(query, [&](pa_context* context) {
-      return pa_context_get_source_info_by_index(context, index, &Connection::onSourceInfo, &query);
+  // The source list of the last listSources, or a fresh one when there is
+  // none yet.
+  PulseError listedSources(std::vector<PulseSource>& out) {
+    if (!listed_) return listSources(out);
+    out = *listed_;
+    return PA_OK;
+  }
+
+  PulseError sourceByIndex(std::uint32_t index, PulseSource& out) {
+    if (listed_) {
+      const auto found = std::find_if(listed_->begin(), listed_->end(),
+                                      [index](const auto& s) { return s.index == index; });
+      if (found != listed_->end()) {
+        out = *found;
+        return PA_OK;
+      }
+    }
+    return run([&](PulseClient& client, PulseDeadline deadline) {
+      return client.sourceByIndex(index, out, deadline);
     });
-    return takeSingle(status, query, out);
   }
 
-  AudioStatus sourceByName(const std::string& name, SourceSnapshot& out) {
-    SourceQuery query;
-    const AudioStatus status = runSourceQuery(query, [&](pa_context* context) {
-      return pa_context_get_source_info_by_name(context, name.c_str(), &Connection::onSourceInfo,
-                                                &query);
+  // The default source, read on a connection of its own: a server may keep
+  // answering a connection with the default as it was when that connection
+  // last changed it. Absent when the server has no default source.
+  PulseError defaultSource(std::optional<PulseSource>& out) {
+    if (failure_) return *failure_;
+    PulseSyncLoop loop(termination_);
+    PulseClient client(loop);
+    std::optional<std::string> name;
+    PulseError error = client.connect(options_.server, pulseDeadlineAfter(options_.connectTimeout));
+    if (error == PA_OK) {
+      error = client.defaultSourceName(name, pulseDeadlineAfter(options_.operationTimeout));
+    }
+    PulseSource source;
+    if (error == PA_OK && name) {
+      error = client.sourceByName(*name, source, pulseDeadlineAfter(options_.operationTimeout));
+    }
+    if (error != PA_OK) {
+      if (endsConnection(error, client)) return failFor(error);
+      return error;
+    }
+    if (!name) {
+      out.reset();
+      return PA_OK;
+    }
+    remember(source);
+    out = std::move(source);
+    return PA_OK;
+  }
+
+  PulseError setDefaultSource(const std::string& name) {
+    return run([&](PulseClient& client, PulseDeadline deadline) {
+      return client.setDefaultSource(name, deadline);
     });
-    return takeSingle(status, query, out);
-  }
-
-  // The default source's name; absent when the server has none.
-  AudioStatus defaultSourceName(std::optional<std::string>& out) {
-    ServerQuery query;
-    const AudioStatus status = runOperation(
-        [&](pa_context* context) {
-          return pa_context_get_server_info(context, &Connection::onServerInfo, &query);
-        },
-        [&] { return query.done; });
-    if (status != kAudioNoError) return status;
-    out = std::move(query.defaultSource);
-    return kAudioNoError;
-  }
-
-  AudioStatus setDefaultSource(const std::string& name) {
-    SuccessQuery query;
-    const AudioStatus status = runOperation(
-        [&](pa_context* context) {
-          return pa_context_set_default_source(context, name.c_str(), &Connection::onSuccess,
-                                               &query);
-        },
-        [&] { return query.done; });
-    if (status != kAudioNoError) return status;
-    return query.error;
   }
 
  private:
-  struct SourceQuery {
-    bool done = false;
-    AudioStatus error = kAudioNoError;
-    std::vector<SourceSnapshot> sources;
-  };
-  struct ServerQuery {
-    bool done = false;
-    std::optional<std::string> defaultSource;
-  };
-  struct SuccessQuery {
-    bool done = false;
-    AudioStatus error = kAudioNoError;
-  };
-
-  static void onSourceInfo(pa_context* context, const pa_source_info* info, int eol, void* data) {
-    auto* query = static_cast<SourceQuery*>(data);
-    if (eol < 0) {
-      query->error = pa_context_errno(context);
-      if (query->error == kAudioNoError) query->error = PA_ERR_UNKNOWN;
-      query->done = true;
-    } else if (eol > 0) {
-      query->done = true;
-    } else if (info != nullptr) {
-      query->sources.push_back(snapshotOf(*info));
+  // Keeps what a fresh read found, so reads that follow it agree with it.
+  void remember(const PulseSource& source) {
+    if (!listed_) return;
+    const auto at =
+        std::lower_bound(listed_->begin(), listed_->end(), source.index,
+                         [](const auto& s, std::uint32_t index) { return s.index < index; });
+    if (at != listed_->end() && at->index == source.index) {
+      *at = source;
+    } else {
+      listed_->insert(at, source);
     }
   }
 
-  static void onServerInfo(pa_context*, const pa_server_info* info, void* data) {
-    auto* query = static_cast<ServerQuery*>(data);
-    if (info != nullptr && info->default_source_name != nullptr &&
-        info->default_source_name[0] != '\0') {
-      query->defaultSource = info->default_source_name;
-    }
-    query->done = true;
+  template <typename Query>
+  PulseError run(Query query) {
+    if (const PulseError error = connect(); error != PA_OK) return error;
+    const PulseError error = query(*client_, pulseDeadlineAfter(options_.operationTimeout));
+    if (error != PA_OK && endsConnection(error, *client_)) return failFor(error);
+    return error;
   }
 
-  static void onSuccess(pa_context* context, int success, void* data) {
-    auto* query = static_cast<SuccessQuery*>(data);
-    if (!success) {
-      query->error = pa_context_errno(context);
-      if (query->error == kAudioNoError) query->error = PA_ERR_UNKNOWN;
-    }
-    query->done = true;
-  }
-
-  template <typename Start>
-  AudioStatus runSourceQuery(SourceQuery& query, Start start) {
-    const AudioStatus status = runOperation(start, [&] { return query.done; });
-    if (status != kAudioNoError) return status;
-    return query.error;
-  }
-
-  static AudioStatus takeSingle(AudioStatus status, SourceQuery& query, SourceSnapshot& out) {
-    if (status != kAudioNoError) return status;
-    if (query.sources.empty()) return PA_ERR_NOENTITY;
-    out = std::move(query.sources.front());
-    return kAudioNoError;
-  }
-
-  // Starts an operation and iterates the loop until `done`. A timeout or a
-  // broken connection ends the connection for good.
-  AudioStatus runOperation(const std::function<pa_operation*(pa_context*)>& start,
-                           const std::function<bool()>& done) {
-    if (const AudioStatus status = connect(); status != kAudioNoError) return status;
-    pa_operation* operation = start(context_);
-    if (operation == nullptr) {
-      const AudioStatus error = pa_context_errno(context_);
-      if (PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
-        return error != PA_OK ? error : PA_ERR_UNKNOWN;
-      }
-      return failFor(error);
-    }
-    const AudioStatus status = iterateUntil(done, deadlineAfter(options_.operationTimeout));
-    if (status != kAudioNoError) {
-      // The callback must not run on the query once the caller has returned.
-      pa_operation_cancel(operation);
-      pa_operation_unref(operation);
-      return failFor(status);
-    }
-    pa_operation_unref(operation);
-    return kAudioNoError;
-  }
-
-  AudioStatus connect() {
+  PulseError connect() {
     if (failure_) return *failure_;
-    if (context_ != nullptr) return kAudioNoError;
-    loop_ = pa_mainloop_new();
-    if (loop_ == nullptr) return failFor(PA_ERR_INTERNAL);
-    context_ = pa_context_new(pa_mainloop_get_api(loop_), kClientName);
-    if (context_ == nullptr) return failFor(PA_ERR_INTERNAL);
-    const char* server = options_.server ? options_.server->c_str() : nullptr;
-    if (pa_context_connect(context_, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-      return failFor(pa_context_errno(context_));
-    }
-    const AudioStatus status =
-        iterateUntil([this] { return pa_context_get_state(context_) == PA_CONTEXT_READY; },
-                     deadlineAfter(options_.connectTimeout));
-    if (status != kAudioNoError) return failFor(status);
-    return kAudioNoError;
+    if (client_) return PA_OK;
+    loop_ = std::make_unique<PulseSyncLoop>(termination_);
+    client_ = std::make_unique<PulseClient>(*loop_);
+    const PulseError error =
+        client_->connect(options_.server, pulseDeadlineAfter(options_.connectTimeout));
+    if (error != PA_OK) return failFor(error);
+    return PA_OK;
   }
 
-  static std::chrono::steady_clock::time_point deadlineAfter(std::chrono::milliseconds timeout) {
-    return std::chrono::steady_clock::now() + timeout;
-  }
-
-  AudioStatus iterateUntil(const std::function<bool()>& done,
-                           std::chrono::steady_clock::time_point deadline) {
-    while (!done()) {
-      if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
-        const int error = pa_context_errno(context_);
-        return error != PA_OK ? error : PA_ERR_CONNECTIONTERMINATED;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return PA_ERR_TIMEOUT;
-      const auto timeout =
-          static_cast<int>(std::min<std::int64_t>(left.count(), std::numeric_limits<int>::max()));
-      if (pa_mainloop_prepare(loop_, timeout) < 0 || pa_mainloop_poll(loop_) < 0 ||
-          pa_mainloop_dispatch(loop_) < 0) {
-        return PA_ERR_INTERNAL;
-      }
-    }
-    return kAudioNoError;
-  }
-
-  // Keeps `status` as the answer to every later call and drops the context.
-  AudioStatus failFor(AudioStatus status) {
-    if (status == kAudioNoError) status = PA_ERR_UNKNOWN;
-    failure_ = status;
-    close();
-    return status;
-  }
-
-  void close() {
-    if (context_ != nullptr) {
-      pa_context_disconnect(context_);
-      pa_context_unref(context_);
-      context_ = nullptr;
-    }
-    if (loop_ != nullptr) {
-      pa_mainloop_free(loop_);
-      loop_ = nullptr;
-    }
+  // Keeps `error` as the answer to every later call and drops the
+  // connection. A termination request hands the process over to its
+  // termination handler, which does not return.
+  PulseError failFor(PulseError error) {
+    failure_ = error != PA_OK ? error : PA_ERR_UNKNOWN;
+    client_.reset();
+    loop_.reset();
+    listed_.reset();
+    if (error == kPulseTerminated && termination_ != nullptr) termination_->handOver();
+    return *failure_;
   }
 
   Options options_;
-  pa_mainloop* loop_ = nullptr;
-  pa_context* context_ = nullptr;
-  std::optional<AudioStatus> failure_;
+  TerminationWatch* termination_;
+  std::unique_ptr<PulseSyncLoop> loop_;
+  std::unique_ptr<PulseClient> client_;
+  std::optional<PulseError> failure_;
+  std::optional<std::vector<PulseSource>> listed_;
 };
 
 PulseDeviceSystem::PulseDeviceSystem() : PulseDeviceSystem(Options{}) {}
 
-PulseDeviceSystem::PulseDeviceSystem(Options options)
-    : connection_(std::make_unique<Connection>(std::move(options))) {}
+PulseDeviceSystem::PulseDeviceSystem(Options options, TerminationWatch* termination)
+    : connection_(std::make_unique<Connection>(std::move(options), termination)) {}
 
 PulseDeviceSystem::~PulseDeviceSystem() = default;
 
 AudioStatus PulseDeviceSystem::deviceListSize(std::uint32_t& outBytes) {
-  std::vector<SourceSnapshot> sources;
+  std::vector<PulseSource> sources;
   const AudioStatus status = connection_->listSources(sources);
   if (status != kAudioNoError) return status;
   outBytes = static_cast<std::uint32_t>(sources.size() * kIdBytes);
@@ -287,8 +193,9 @@ AudioStatus PulseDeviceSystem::deviceListSize(std::uint32_t& outBytes) {
 
 AudioStatus PulseDeviceSystem::readDeviceList(std::uint32_t& ioBytes,
                                               std::span<AudioObjectId> out) {
-  std::vector<SourceSnapshot> sources;
-  const AudioStatus status = connection_->listSources(sources);
+  // The list that the size query has just fetched: the two reads agree.
+  std::vector<PulseSource> sources;
+  const AudioStatus status = connection_->listedSources(sources);
   if (status != kAudioNoError) return status;
   const std::size_t count = std::min<std::size_t>({ioBytes / kIdBytes, out.size(), sources.size()});
   for (std::size_t i = 0; i < count; ++i) out[i] = deviceIdOf(sources[i].index);
@@ -300,7 +207,7 @@ AudioStatus PulseDeviceSystem::inputStreamConfigurationSize(AudioObjectId device
                                                             std::uint32_t& outBytes) {
   const auto index = sourceIndexOf(device);
   if (!index) return PA_ERR_NOENTITY;
-  SourceSnapshot source;
+  PulseSource source;
   const AudioStatus status = connection_->sourceByIndex(*index, source);
   if (status != kAudioNoError) return status;
   outBytes = static_cast<std::uint32_t>(streamConfigurationOf(source).size());
@@ -312,7 +219,7 @@ AudioStatus PulseDeviceSystem::readInputStreamConfiguration(AudioObjectId device
                                                             std::span<std::byte> out) {
   const auto index = sourceIndexOf(device);
   if (!index) return PA_ERR_NOENTITY;
-  SourceSnapshot source;
+  PulseSource source;
   const AudioStatus status = connection_->sourceByIndex(*index, source);
   if (status != kAudioNoError) return status;
   const auto bytes = streamConfigurationOf(source);
@@ -337,7 +244,7 @@ AudioStatus PulseDeviceSystem::readTextProperty(AudioObjectId device, DeviceText
                                                 std::optional<std::string>& out) {
   const auto index = sourceIndexOf(device);
   if (!index) return PA_ERR_NOENTITY;
-  SourceSnapshot source;
+  PulseSource source;
   const AudioStatus status = connection_->sourceByIndex(*index, source);
   if (status != kAudioNoError) return status;
   out = property == DeviceTextProperty::kUid ? std::optional<std::string>(std::move(source.name))
@@ -348,17 +255,10 @@ AudioStatus PulseDeviceSystem::readTextProperty(AudioObjectId device, DeviceText
 
 AudioStatus PulseDeviceSystem::readDefaultInputDevice(std::uint32_t& ioBytes, AudioObjectId& out) {
   if (ioBytes < kIdBytes) return PA_ERR_INVALID;
-  std::optional<std::string> name;
-  AudioStatus status = connection_->defaultSourceName(name);
+  std::optional<PulseSource> source;
+  const AudioStatus status = connection_->defaultSource(source);
   if (status != kAudioNoError) return status;
-  AudioObjectId device = kAudioObjectUnknown;
-  if (name) {
-    SourceSnapshot source;
-    status = connection_->sourceByName(*name, source);
-    if (status != kAudioNoError) return status;
-    device = deviceIdOf(source.index);
-  }
-  out = device;
+  out = source ? deviceIdOf(source->index) : kAudioObjectUnknown;
   ioBytes = kIdBytes;
   return kAudioNoError;
 }
@@ -367,20 +267,16 @@ AudioStatus PulseDeviceSystem::writeDefaultInputDevice(std::uint32_t bytes, Audi
   if (bytes != kIdBytes) return PA_ERR_INVALID;
   const auto index = sourceIndexOf(device);
   if (!index) return PA_ERR_NOENTITY;
-  SourceSnapshot source;
+  PulseSource source;
   const AudioStatus status = connection_->sourceByIndex(*index, source);
   if (status != kAudioNoError) return status;
   return connection_->setDefaultSource(source.name);
 }
 
-std::string PulseDeviceSystem::describeStatus(AudioStatus status) {
-  const char* text = pa_strerror(status);
-  if (text == nullptr) return "Unknown sound server error " + std::to_string(status);
-  return text;
-}
+std::string PulseDeviceSystem::describeStatus(AudioStatus status) { return pulseErrorText(status); }
 
-std::unique_ptr<AudioDeviceSystem> makePulseDeviceSystem() {
-  return std::make_unique<PulseDeviceSystem>();
+std::unique_ptr<AudioDeviceSystem> makePulseDeviceSystem(TerminationWatch* termination) {
+  return std::make_unique<PulseDeviceSystem>(PulseDeviceSystem::Options{}, termination);
 }
 
 }  // namespace tellwyn

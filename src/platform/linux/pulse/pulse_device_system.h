@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/audio_devices.h"
+#include "platform/termination_watch.h"
 
 namespace tellwyn {
 
@@ -20,14 +21,19 @@ namespace tellwyn {
 // Text property sizes are the byte length of the text; a text read returns
 // the whole current text whatever size it is given.
 //
-// The connection (client name "Tellwyn", never spawning a server; the server
-// is found as libpulse finds it: PULSE_SERVER, client.conf, XDG_RUNTIME_DIR)
-// is opened on first use on a private, synchronously iterated main loop and
-// closed by the destructor. Every read asks the server afresh. Each step has
-// a deadline; once connecting fails, an operation times out or the
+// The connection (a PulseClient, never spawning a server; the server is
+// found as libpulse finds it: PULSE_SERVER, client.conf, XDG_RUNTIME_DIR) is
+// opened on first use on a private, synchronously iterated main loop and
+// closed by the destructor. The device list size query asks the server for
+// every source at once; the list read and the per-device reads that follow
+// it are answered from that answer, until the next size query. The default
+// input is read afresh every time, on a short connection of its own. Each
+// step has a deadline; once connecting fails, an operation times out or the
 // connection breaks, every later call fails at once with that status, so a
-// missing or stuck server costs at most about one deadline in all. Statuses
-// are libpulse error numbers. Main thread (or any one thread at a time).
+// missing or stuck server costs at most about one deadline in all. With a
+// termination watch, a termination request during a step hands the process
+// over to the termination handler. Statuses are libpulse error numbers.
+// Main thread (or any one thread at a time).
 class PulseDeviceSystem : public AudioDeviceSystem {
  public:
   struct Options {
@@ -38,7 +44,7 @@ class PulseDeviceSystem : public AudioDeviceSystem {
   };
 
   PulseDeviceSystem();
-  explicit PulseDeviceSystem(Options options);
+  explicit PulseDeviceSystem(Options options, TerminationWatch* termination = nullptr);
   ~PulseDeviceSystem() override;
   PulseDeviceSystem(const PulseDeviceSystem&) = delete;
   PulseDeviceSystem& operator=(const PulseDeviceSystem&) = delete;
@@ -63,6 +69,6 @@ class PulseDeviceSystem : public AudioDeviceSystem {
 };
 
 // A PulseDeviceSystem with libpulse's choice of server.
-std::unique_ptr<AudioDeviceSystem> makePulseDeviceSystem();
+std::unique_ptr<AudioDeviceSystem> makePulseDeviceSystem(TerminationWatch* termination = nullptr);
 
 }  // namespace tellwyn

@@ -8,8 +8,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <sstream>
+#include <stdexcept>
+#include <thread>
 
 #include "platform/audio_buffer_list.h"
 #include "support/output_capture.h"
@@ -134,22 +137,40 @@ TEST(PulseDeviceSystemTest, DevicesAreTheSourcesInIndexOrder) {
   EXPECT_THAT(capture.stderrText(), IsEmpty());
 }
 
-TEST(PulseDeviceSystemTest, EveryReadAsksTheServerAfresh) {
+TEST(PulseDeviceSystemTest, EveryListingAsksTheServerAfresh) {
   auto& server = sharedPulseServer();
   auto system = systemFor(server);
   const auto before = deviceList(system);
+
+  // A source that appears between a listing's size query and its list read
+  // is not in that listing: its reads agree with its size query.
+  std::uint32_t size = 0;
+  ASSERT_EQ(system.deviceListSize(size), kAudioNoError);
   const auto module = server.pactlLines(
       {"load-module", "module-null-source", "source_name=tellwyn_late", "description=Late"});
   ASSERT_EQ(module.size(), 1u);
+  std::vector<AudioObjectId> ids(before.size() + 1);
+  std::uint32_t io = static_cast<std::uint32_t>(ids.size() * 4);
+  ASSERT_EQ(system.readDeviceList(io, ids), kAudioNoError);
+  EXPECT_EQ(io, before.size() * 4);
+
+  // The next listing finds it.
   const auto after = deviceList(system);
   ASSERT_EQ(after.size(), before.size() + 1);
   EXPECT_EQ(text(system, after.back(), DeviceTextProperty::kUid), "tellwyn_late");
   EXPECT_EQ(text(system, after.back(), DeviceTextProperty::kName), "Late");
+
+  // The default input is read afresh every time.
+  ASSERT_EQ(server.pactl({"set-default-source", "tellwyn_late"}).status.code, 0);
+  AudioObjectId current = kAudioObjectUnknown;
+  io = 4;
+  ASSERT_EQ(system.readDefaultInputDevice(io, current), kAudioNoError);
+  EXPECT_EQ(current, after.back());
+
   server.pactlLines({"unload-module", module[0]});
-  // Gone again: its reads now fail.
-  std::uint32_t size = 0;
-  EXPECT_EQ(system.textPropertySize(after.back(), DeviceTextProperty::kUid, size), PA_ERR_NOENTITY);
+  // Gone again: the next listing lacks it, and its reads now fail.
   EXPECT_EQ(deviceList(system), before);
+  EXPECT_EQ(system.textPropertySize(after.back(), DeviceTextProperty::kUid, size), PA_ERR_NOENTITY);
 }
 
 TEST(PulseDeviceSystemTest, WritesAndReadsTheDefaultSource) {
@@ -210,36 +231,83 @@ TEST(PulseDeviceSystemTest, WithoutAServerEveryCallFailsSilently) {
   EXPECT_THAT(capture.stderrText(), IsEmpty());
 }
 
-TEST(PulseDeviceSystemTest, AServerThatNeverAnswersCostsOneDeadline) {
-  // A socket that accepts connections (in its backlog) but never speaks.
-  char directory[] = "/tmp/tellwyn-mute.XXXXXX";
-  ASSERT_NE(::mkdtemp(directory), nullptr);
-  const std::string path = std::string(directory) + "/native";
-  const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(listener, 8), 0);
+// A socket that accepts connections (in its backlog) but never speaks.
+class MuteServer {
+ public:
+  MuteServer() {
+    if (::mkdtemp(directory_) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = std::string(directory_) + "/native";
+    listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener_, 8) != 0) {
+      throw std::runtime_error("cannot listen on " + path_);
+    }
+  }
+  ~MuteServer() {
+    ::close(listener_);
+    ::unlink(path_.c_str());
+    ::rmdir(directory_);
+  }
+  MuteServer(const MuteServer&) = delete;
+  MuteServer& operator=(const MuteServer&) = delete;
 
+  std::string address() const { return "unix:" + path_; }
+  // Accepts and closes what is waiting; how many there were.
+  int takeConnections() {
+    int connections = 0;
+    for (int fd; (fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+      ::close(fd);
+      ++connections;
+    }
+    return connections;
+  }
+
+ private:
+  char directory_[32] = "/tmp/tellwyn-mute.XXXXXX";
+  std::string path_;
+  int listener_ = -1;
+};
+
+TEST(PulseDeviceSystemTest, AServerThatNeverAnswersCostsOneDeadline) {
+  MuteServer mute;
   testing::OutputCapture capture;
-  PulseDeviceSystem system({.server = "unix:" + path,
+  PulseDeviceSystem system({.server = mute.address(),
                             .connectTimeout = std::chrono::milliseconds(300),
                             .operationTimeout = std::chrono::milliseconds(300)});
   expectEveryCallFails(system, PA_ERR_TIMEOUT);
   // One connection attempt and one deadline, not one per call: the calls
   // after the first fail at once.
-  int connections = 0;
-  for (int fd; (fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
-    ::close(fd);
-    ++connections;
-  }
-  EXPECT_EQ(connections, 1);
+  EXPECT_EQ(mute.takeConnections(), 1);
   EXPECT_THAT(capture.stderrText(), IsEmpty());
+}
 
-  ::close(listener);
-  ::unlink(path.c_str());
-  ::rmdir(directory);
+TEST(PulseDeviceSystemTest, ATerminationRequestEndsAStuckStepAndHandsOver) {
+  MuteServer mute;
+  TerminationWatch termination;
+  int handedOver = 0;
+  termination.setHandler([&] { ++handedOver; });
+  PulseDeviceSystem system({.server = mute.address(),
+                            .connectTimeout = std::chrono::seconds(60),
+                            .operationTimeout = std::chrono::seconds(60)},
+                           &termination);
+  std::thread requester([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    termination.request();
+  });
+  const auto began = std::chrono::steady_clock::now();
+  std::uint32_t size = 0;
+  const AudioStatus status = system.deviceListSize(size);
+  const auto took = std::chrono::steady_clock::now() - began;
+  requester.join();
+  EXPECT_NE(status, kAudioNoError);
+  EXPECT_EQ(handedOver, 1);
+  EXPECT_LT(took, std::chrono::seconds(10));
+  // Later calls fail at once, and hand over no more.
+  expectEveryCallFails(system, status);
+  EXPECT_EQ(handedOver, 1);
 }
 
 }  // namespace
