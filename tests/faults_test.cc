@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,25 +40,49 @@ class FaultsTest : public ::testing::Test {
   void TearDown() override { sharedPulseServer().clearFeed(kMono16Source); }
 };
 
-TEST_F(FaultsTest, KilledSoundServerIsARetryableErrorAndStreamingGoesOn) {
-  PulseServer server;  // its own: this test kills it
-  auto child = startOnMono(server, {"--silence-ms=800"});
+class KilledServerTest : public ::testing::TestWithParam<PulseServerKind> {};
+
+// The server dies while someone speaks: one retryable error line, the
+// process keeps running, and SIGTERM writes the pending text as the only
+// final and exits 0.
+TEST_P(KilledServerTest, MidUtteranceIsOneRetryableErrorAndTheTextIsFlushed) {
+  PulseServer server({.kind = GetParam()});  // its own: this test kills it
+  auto child = startOnMono(server, {"--silence-ms=600000"});
   ASSERT_TRUE(waitForCaptureSetUp(*child)) << describeOutput(*child);
-  // A partial shows that capture is running.
+  // The recording twice: the server dies during the second one.
   server.feedFile(kMono16Source, kGoForward);
-  ASSERT_TRUE(child->waitForStdoutLine(isPartialLine, 60s).has_value()) << describeOutput(*child);
+  server.feedFile(kMono16Source, kGoForward);
+  const auto partial = child->waitForStdoutLine(
+      [](const std::string& line) {
+        return isPartialLine(line) && line.find("meters") != std::string::npos;
+      },
+      60s);
+  ASSERT_TRUE(partial.has_value()) << describeOutput(*child);
 
   ::kill(server.pid(), SIGKILL);
   const auto error = child->waitForStdoutLine(isErrorLine, 30s);
   ASSERT_TRUE(error.has_value()) << describeOutput(*child);
   EXPECT_TRUE(startsWith(*error, R"({"type":"error","code":"retryable",)")) << *error;
 
-  // Still running: SIGTERM ends it normally.
+  // Still running: SIGTERM ends it normally, flushing what was pending.
   std::this_thread::sleep_for(200ms);
   child->sendSignal(SIGTERM);
   EXPECT_EQ(child->wait(30s).code, 0) << describeOutput(*child);
   EXPECT_EQ(countLines(*child, isErrorLine), 1u) << describeOutput(*child);
+  const auto lines = child->stdoutLines();
+  std::string lastPartialText;
+  for (const auto& line : lines) {
+    if (isPartialLine(line)) lastPartialText = line.substr(line.find(R"("text":")") + 8);
+  }
+  lastPartialText.resize(lastPartialText.size() - 2);  // "}
+  std::vector<std::string> finals;
+  std::copy_if(lines.begin(), lines.end(), std::back_inserter(finals), isFinalLine);
+  EXPECT_EQ(finals, std::vector<std::string>{finalLine(lastPartialText)}) << describeOutput(*child);
+  EXPECT_TRUE(onlyJsonAndDebugLines(*child)) << describeOutput(*child);
 }
+
+INSTANTIATE_TEST_SUITE_P(BothServers, KilledServerTest, ::testing::ValuesIn(kBothServerKinds),
+                         serverKindTestName);
 
 TEST_F(FaultsTest, RemovedSourceNeitherHangsNorCrashes) {
   PulseServer server;  // its own: this test unloads a source
@@ -157,16 +182,14 @@ TEST_F(FaultsTest, NoRecognizerForTheLocaleOrNoModelsAtAll) {
     std::map<std::string, std::optional<std::string>> environment;
   };
   const Case cases[] = {
-      {{TELLWYN_BINARY, "--language=tlh-QO"}, {}},
-      {{TELLWYN_BINARY}, {{"TELLWYN_MODEL_DIR", "/nonexistent/tellwyn-models"}}},
-      {{TELLWYN_BINARY, "--language=en-US"},
-       {{"TELLWYN_MODEL_DIR", "/nonexistent/tellwyn-models"}}},
+      {{"--language=tlh-QO"}, {}},
+      {{}, {{"TELLWYN_MODEL_DIR", "/nonexistent/tellwyn-models"}}},
+      {{"--language=en-US"}, {{"TELLWYN_MODEL_DIR", "/nonexistent/tellwyn-models"}}},
   };
   for (const auto& c : cases) {
     auto environment = sharedPulseServer().clientEnvironment();
     environment.insert(c.environment.begin(), c.environment.end());
-    environment["LANG"] = "en_US.UTF-8";
-    const auto result = ::tellwyn::testing::runProcess(c.arguments, environment);
+    const auto result = runTellwyn(c.arguments, environment);
     EXPECT_EQ(result.status.code, 1);
     EXPECT_EQ(result.stdoutLines,
               std::vector<std::string>{

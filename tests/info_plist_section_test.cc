@@ -9,19 +9,14 @@
 #include <string>
 
 #include "support/child_process.h"
+#include "support/temp_files.h"
 
 namespace tellwyn {
 namespace {
 
 namespace fs = std::filesystem;
+using ::tellwyn::testing::readFile;
 using ::tellwyn::testing::runProcess;
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 TEST(InfoPlistSectionTest, ReadelfListsTheSection) {
   const auto result = runProcess({"readelf", "-S", "-W", TELLWYN_BINARY});

@@ -25,25 +25,35 @@ using namespace ::tellwyn::testing;
 const char kGoForward[] = "/usr/share/pocketsphinx/test/data/goforward.raw";
 const char kGoForwardWords[] = "go forward ten meters";
 
+// Tests on the PulseAudio server; StreamingOnBothServersTest runs on each.
 class StreamingTest : public ::testing::Test {
  protected:
   void TearDown() override {
-    sharedPulseServer().clearFeed(kMono16Source);
-    sharedPulseServer().clearFeed(kStereo48Source);
+    server().clearFeed(kMono16Source);
+    server().clearFeed(kStereo48Source);
   }
 
+  virtual PulseServerKind kind() const { return PulseServerKind::kPulseAudio; }
+  PulseServer& server() const { return sharedPulseServer(kind()); }
+
   // Starts tellwyn on `source` and waits until it sets up capture.
-  static std::unique_ptr<ChildProcess> startOn(const std::string& source,
-                                               const std::vector<std::string>& extra) {
-    auto child = startTellwyn(sharedPulseServer(), source, extra);
+  std::unique_ptr<ChildProcess> startOn(const std::string& source,
+                                        const std::vector<std::string>& extra) const {
+    auto child = startTellwyn(server(), source, extra);
     EXPECT_TRUE(waitForCaptureSetUp(*child)) << describeOutput(*child);
     return child;
   }
 };
 
-TEST_F(StreamingTest, SpeechBecomesPartialsThenOneFinalAfterTheSilence) {
+class StreamingOnBothServersTest : public StreamingTest,
+                                   public ::testing::WithParamInterface<PulseServerKind> {
+ protected:
+  PulseServerKind kind() const override { return GetParam(); }
+};
+
+TEST_P(StreamingOnBothServersTest, SpeechBecomesPartialsThenOneFinalAfterTheSilence) {
   auto child = startOn(kMono16Source, {"--silence-ms=800"});
-  sharedPulseServer().feedFile(kMono16Source, kGoForward);
+  server().feedFile(kMono16Source, kGoForward);
 
   const auto final = child->waitForStdoutLine(isFinalLine, 60s);
   ASSERT_TRUE(final.has_value()) << describeOutput(*child);
@@ -64,7 +74,7 @@ TEST_F(StreamingTest, SpeechBecomesPartialsThenOneFinalAfterTheSilence) {
 
 TEST_F(StreamingTest, TheSilenceDelayDecidesWhenTheFinalComes) {
   auto child = startOn(kMono16Source, {"--silence-ms=2500"});
-  sharedPulseServer().feedFile(kMono16Source, kGoForward);
+  server().feedFile(kMono16Source, kGoForward);
 
   ASSERT_TRUE(child->waitForStdoutLine(
       [](const std::string& line) { return line.find(kGoForwardWords) != std::string::npos; }, 60s))
@@ -78,9 +88,9 @@ TEST_F(StreamingTest, TheSilenceDelayDecidesWhenTheFinalComes) {
   EXPECT_EQ(child->wait(30s).code, 0);
 }
 
-TEST_F(StreamingTest, SigtermWithAPartialPendingWritesItAsTheOnlyFinal) {
+TEST_P(StreamingOnBothServersTest, SigtermWithAPartialPendingWritesItAsTheOnlyFinal) {
   auto child = startOn(kMono16Source, {"--silence-ms=600000"});
-  sharedPulseServer().feedFile(kMono16Source, kGoForward);
+  server().feedFile(kMono16Source, kGoForward);
   ASSERT_TRUE(child->waitForStdoutLine(
       [](const std::string& line) { return line.find(kGoForwardWords) != std::string::npos; }, 60s))
       << describeOutput(*child);
@@ -97,7 +107,7 @@ TEST_F(StreamingTest, SigtermWithAPartialPendingWritesItAsTheOnlyFinal) {
   EXPECT_TRUE(onlyJsonAndDebugLines(*child)) << describeOutput(*child);
 }
 
-TEST_F(StreamingTest, StereoSourceIsRecognizedFromItsLoudChannel) {
+TEST_P(StreamingOnBothServersTest, StereoSourceIsRecognizedFromItsLoudChannel) {
   // The recording at 48 kHz (linear interpolation) on channel 1; channel 0
   // stays silent.
   std::ifstream in(kGoForward, std::ios::binary);
@@ -126,7 +136,7 @@ TEST_F(StreamingTest, StereoSourceIsRecognizedFromItsLoudChannel) {
     seed = seed * 1664525u + 1013904223u;
     hiss[i] = static_cast<float>(seed >> 8) / static_cast<float>(1u << 24) * 0.002f - 0.001f;
   }
-  sharedPulseServer().feedSamples(kStereo48Source, hiss);
+  server().feedSamples(kStereo48Source, hiss);
 
   auto child = startOn(kStereo48Source, {"--silence-ms=800"});
   // The channel choice of the first captured buffer is the one logged; play
@@ -135,8 +145,8 @@ TEST_F(StreamingTest, StereoSourceIsRecognizedFromItsLoudChannel) {
       [](const std::string& line) { return startsWith(line, "debug: downmix select "); }, 30s);
   ASSERT_TRUE(selected.has_value()) << describeOutput(*child);
   EXPECT_TRUE(startsWith(*selected, "debug: downmix select channel=1 energy=")) << *selected;
-  sharedPulseServer().clearFeed(kStereo48Source);
-  sharedPulseServer().feedSamples(kStereo48Source, stereo);
+  server().clearFeed(kStereo48Source);
+  server().feedSamples(kStereo48Source, stereo);
 
   const auto final = child->waitForStdoutLine(isFinalLine, 60s);
   ASSERT_TRUE(final.has_value()) << describeOutput(*child);
@@ -148,6 +158,9 @@ TEST_F(StreamingTest, StereoSourceIsRecognizedFromItsLoudChannel) {
   child->sendSignal(SIGTERM);
   EXPECT_EQ(child->wait(30s).code, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(BothServers, StreamingOnBothServersTest,
+                         ::testing::ValuesIn(kBothServerKinds), serverKindTestName);
 
 }  // namespace
 }  // namespace tellwyn
