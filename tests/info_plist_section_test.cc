@@ -1,11 +1,8 @@
 // Checks with the binutils that the executable carries the information
 // dictionary in a section of its own, byte for byte as src/app/Info.plist.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "support/child_process.h"
@@ -29,17 +26,15 @@ TEST(InfoPlistSectionTest, ReadelfListsTheSection) {
 }
 
 TEST(InfoPlistSectionTest, DumpedSectionEqualsTheSourcePropertyList) {
-  std::string pattern = (fs::temp_directory_path() / "tellwyn-section-XXXXXX").string();
-  const fs::path dir = ::mkdtemp(pattern.data());
-  const auto dumped = dir / "Info.plist";
+  const testing::TempDir dir;
+  const auto dumped = dir.path() / "Info.plist";
   const auto result =
       runProcess({"objcopy", "--dump-section", "tellwyn_info_plist=" + dumped.string(),
-                  TELLWYN_BINARY, (dir / "discarded").string()});
+                  TELLWYN_BINARY, (dir.path() / "discarded").string()});
   EXPECT_EQ(result.status.code, 0);
   const std::string source = readFile(std::string(TELLWYN_SOURCE_DIR) + "/src/app/Info.plist");
   ASSERT_FALSE(source.empty());
   EXPECT_EQ(readFile(dumped), source);
-  fs::remove_all(dir);
 }
 
 }  // namespace

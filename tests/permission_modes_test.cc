@@ -2,13 +2,11 @@
 // and without a report file, and setup mode, which on Linux has nothing to
 // ask and ends at once.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 

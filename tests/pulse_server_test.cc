@@ -9,7 +9,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -52,10 +51,7 @@ std::vector<std::int16_t> record(const PulseServer& server, const std::string& s
                               "--latency-msec=20 --device=" +
                               source + " > " + file.string();
   runProcess({"/bin/sh", "-c", command}, server.clientEnvironment());
-  const std::string bytes = readFile(file);
-  std::vector<std::int16_t> samples(bytes.size() / 2);
-  std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
-  return samples;
+  return readS16Samples(file);
 }
 
 // Whether the process runs (a zombie waiting to be reaped does not).

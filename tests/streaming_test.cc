@@ -7,14 +7,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "support/child_process.h"
 #include "support/pulse_server.h"
 #include "support/tellwyn_process.h"
+#include "support/temp_files.h"
 
 namespace tellwyn {
 namespace {
@@ -110,14 +109,9 @@ TEST_P(StreamingOnBothServersTest, SigtermWithAPartialPendingWritesItAsTheOnlyFi
 TEST_P(StreamingOnBothServersTest, StereoSourceIsRecognizedFromItsLoudChannel) {
   // The recording at 48 kHz (linear interpolation) on channel 1; channel 0
   // stays silent.
-  std::ifstream in(kGoForward, std::ios::binary);
-  const std::vector<char> raw((std::istreambuf_iterator<char>(in)), {});
-  std::vector<float> mono(raw.size() / 2);
-  for (std::size_t i = 0; i < mono.size(); ++i) {
-    const auto lo = static_cast<std::uint8_t>(raw[2 * i]);
-    const auto hi = static_cast<std::uint8_t>(raw[2 * i + 1]);
-    mono[i] = static_cast<float>(static_cast<std::int16_t>(lo | (hi << 8))) / 32768.0f;
-  }
+  const auto samples = readS16Samples(kGoForward);
+  std::vector<float> mono(samples.size());
+  for (std::size_t i = 0; i < mono.size(); ++i) mono[i] = static_cast<float>(samples[i]) / 32768.0f;
   std::vector<float> stereo;
   stereo.reserve(mono.size() * 6);
   for (std::size_t i = 0; i < mono.size(); ++i) {

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -18,6 +19,14 @@ std::string readFile(const fs::path& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+std::vector<std::int16_t> readS16Samples(const fs::path& path) {
+  static_assert(std::endian::native == std::endian::little);
+  const std::string bytes = readFile(path);
+  std::vector<std::int16_t> samples(bytes.size() / 2);
+  std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+  return samples;
 }
 
 TempDir::TempDir() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -8,6 +9,9 @@ namespace tellwyn::testing {
 
 // The whole content of a file; empty when it cannot be read.
 std::string readFile(const std::filesystem::path& path);
+// A file of raw 16-bit little-endian samples (the pocketsphinx test
+// recordings); empty when it cannot be read.
+std::vector<std::int16_t> readS16Samples(const std::filesystem::path& path);
 
 // A fresh temporary directory, removed with everything in it when this
 // goes. Owned by one test thread.
