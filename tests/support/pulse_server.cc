@@ -135,8 +135,7 @@ PulseServer::PulseServer(PulseServerOptions options) : options_(std::move(option
   if (result.status.code != 0) {
     const std::string message =
         std::string(kindName(options_.kind)) + " did not start:\n" + describe(result) + log();
-    std::error_code ignored;
-    std::filesystem::remove_all(directory_, ignored);
+    stop();  // whatever the script started before it failed or was killed
     throw std::runtime_error(message);
   }
   std::ifstream(directory_ / "server.pid") >> serverPid_;
