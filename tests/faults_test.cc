@@ -49,15 +49,11 @@ TEST_P(KilledServerTest, MidUtteranceIsOneRetryableErrorAndTheTextIsFlushed) {
   PulseServer server({.kind = GetParam()});  // its own: this test kills it
   auto child = startOnMono(server, {"--silence-ms=600000"});
   ASSERT_TRUE(waitForCaptureSetUp(*child)) << describeOutput(*child);
-  // The recording twice: the server dies during the second one.
+  // The recording twice, so speech still plays when the first partial comes
+  // (however late a loaded machine makes it) and the server dies.
   server.feedFile(kMono16Source, kGoForward);
   server.feedFile(kMono16Source, kGoForward);
-  const auto partial = child->waitForStdoutLine(
-      [](const std::string& line) {
-        return isPartialLine(line) && line.find("meters") != std::string::npos;
-      },
-      60s);
-  ASSERT_TRUE(partial.has_value()) << describeOutput(*child);
+  ASSERT_TRUE(child->waitForStdoutLine(isPartialLine, 60s).has_value()) << describeOutput(*child);
 
   ::kill(server.pid(), SIGKILL);
   const auto error = child->waitForStdoutLine(isErrorLine, 30s);

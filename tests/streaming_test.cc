@@ -51,7 +51,7 @@ class StreamingOnBothServersTest : public StreamingTest,
 };
 
 TEST_P(StreamingOnBothServersTest, SpeechBecomesPartialsThenOneFinalAfterTheSilence) {
-  auto child = startOn(kMono16Source, {"--silence-ms=800"});
+  auto child = startOn(kMono16Source, {"--silence-ms=2000"});
   server().feedFile(kMono16Source, kGoForward);
 
   const auto final = child->waitForStdoutLine(isFinalLine, 60s);
@@ -132,7 +132,7 @@ TEST_P(StreamingOnBothServersTest, StereoSourceIsRecognizedFromItsLoudChannel) {
   }
   server().feedSamples(kStereo48Source, hiss);
 
-  auto child = startOn(kStereo48Source, {"--silence-ms=800"});
+  auto child = startOn(kStereo48Source, {"--silence-ms=2000"});
   // The channel choice of the first captured buffer is the one logged; play
   // the speech once it is made.
   const auto selected = child->waitForStderrLine(
