@@ -64,8 +64,16 @@ TEST_P(KilledServerTest, MidUtteranceIsOneRetryableErrorAndTheTextIsFlushed) {
   std::this_thread::sleep_for(200ms);
   child->sendSignal(SIGTERM);
   EXPECT_EQ(child->wait(30s).code, 0) << describeOutput(*child);
-  EXPECT_EQ(countLines(*child, isErrorLine), 1u) << describeOutput(*child);
+  // One error for the lost server; a recognizer that fell behind on a loaded
+  // machine reports that separately.
   const auto lines = child->stdoutLines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& line) {
+                            return isErrorLine(line) &&
+                                   line.find("Recognition fell behind") == std::string::npos;
+                          }),
+            1)
+      << describeOutput(*child);
   std::string lastPartialText;
   for (const auto& line : lines) {
     if (isPartialLine(line)) lastPartialText = line.substr(line.find(R"("text":")") + 8);
