@@ -6,6 +6,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <cmath>
 #include <cstdint>
@@ -42,18 +43,6 @@ std::string sourceIndex(const PulseServer& server, const std::string& name) {
   return "";
 }
 
-// Records `seconds` of the source's audio as 16-bit mono 16 kHz samples.
-std::vector<std::int16_t> record(const PulseServer& server, const std::string& source,
-                                 double seconds) {
-  const auto file = server.directory() / ("recorded-" + source);
-  const std::string command = "exec timeout -s INT " + std::to_string(seconds) +
-                              " /usr/bin/parec --raw --format=s16le --rate=16000 --channels=1 "
-                              "--latency-msec=20 --device=" +
-                              source + " > " + file.string();
-  runProcess({"/bin/sh", "-c", command}, server.clientEnvironment());
-  return readS16Samples(file);
-}
-
 // Whether the process runs (a zombie waiting to be reaped does not).
 bool processRuns(pid_t pid) {
   const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
@@ -62,15 +51,36 @@ bool processRuns(pid_t pid) {
          stat[close + 2] != 'X';
 }
 
-// A tone queued for `source` while recording it: about `tone` seconds of it
-// arrive between silence, at real-time pace.
+// A 0.5 s tone queued for `source` once a recorder of it is connected: it
+// arrives between silence, at real-time pace.
 void expectToneBetweenSilence(PulseServer& server, const std::string& source) {
+  const auto file = server.directory() / ("recorded-" + source);
+  const auto outputsBefore = secondColumn(server, "source-outputs").size();
+  const auto started = std::chrono::steady_clock::now();
+  ChildProcess recorder({"/bin/sh", "-c",
+                         "exec /usr/bin/parec --raw --format=s16le --rate=16000 --channels=1 "
+                         "--latency-msec=20 --device=" +
+                             source + " > " + file.string()},
+                        server.clientEnvironment());
+  const auto deadline = started + std::chrono::seconds(10);
+  while (secondColumn(server, "source-outputs").size() == outputsBefore &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // linked, on a slow machine
   server.feedTone(source, 440, 0.5, 0.5);
-  const auto samples = record(server, source, 1.5);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  recorder.sendSignal(SIGINT);
+  EXPECT_EQ(recorder.wait(std::chrono::seconds(10)).code, 0);
+  const double recordedFor =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   EXPECT_TRUE(server.waitUntilFed(source, std::chrono::seconds(5)));
-  // Roughly 1.5 s of audio: never a burst of queued data, and no stall.
-  EXPECT_GT(samples.size(), 16000u * 6 / 10);
-  EXPECT_LT(samples.size(), 16000u * 2);
+
+  const auto samples = readS16Samples(file);
+  // At least the 1.5 s after the tone began, and never a burst of queued
+  // data: no more than real time since the recorder started.
+  EXPECT_GT(samples.size(), 16000u * 12 / 10);
+  EXPECT_LT(static_cast<double>(samples.size()), (recordedFor + 0.1) * 16000);
   std::size_t loud = 0;
   for (const auto s : samples) loud += std::abs(s) > 8000 ? 1 : 0;
   // About half of the tone's 0.5 s is above 8000 of 16384; the rest is silence.
