@@ -1,27 +1,19 @@
 // Checks with the binutils that the executable carries the information
 // dictionary in a section of its own, byte for byte as src/app/Info.plist.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "support/child_process.h"
+#include "support/temp_files.h"
 
 namespace tellwyn {
 namespace {
 
 namespace fs = std::filesystem;
+using ::tellwyn::testing::readFile;
 using ::tellwyn::testing::runProcess;
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 TEST(InfoPlistSectionTest, ReadelfListsTheSection) {
   const auto result = runProcess({"readelf", "-S", "-W", TELLWYN_BINARY});
@@ -34,17 +26,15 @@ TEST(InfoPlistSectionTest, ReadelfListsTheSection) {
 }
 
 TEST(InfoPlistSectionTest, DumpedSectionEqualsTheSourcePropertyList) {
-  std::string pattern = (fs::temp_directory_path() / "tellwyn-section-XXXXXX").string();
-  const fs::path dir = ::mkdtemp(pattern.data());
-  const auto dumped = dir / "Info.plist";
+  const testing::TempDir dir;
+  const auto dumped = dir.path() / "Info.plist";
   const auto result =
       runProcess({"objcopy", "--dump-section", "tellwyn_info_plist=" + dumped.string(),
-                  TELLWYN_BINARY, (dir / "discarded").string()});
+                  TELLWYN_BINARY, (dir.path() / "discarded").string()});
   EXPECT_EQ(result.status.code, 0);
   const std::string source = readFile(std::string(TELLWYN_SOURCE_DIR) + "/src/app/Info.plist");
   ASSERT_FALSE(source.empty());
   EXPECT_EQ(readFile(dumped), source);
-  fs::remove_all(dir);
 }
 
 }  // namespace

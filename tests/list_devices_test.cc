@@ -10,20 +10,22 @@
 
 #include "support/child_process.h"
 #include "support/pulse_server.h"
+#include "support/tellwyn_process.h"
 
 namespace tellwyn {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using testing::runProcess;
 
 void expectOnlyDebugLines(const std::vector<std::string>& lines) {
   for (const auto& line : lines) EXPECT_EQ(line.rfind("debug: ", 0), 0u) << line;
 }
 
-TEST(ListDevicesTest, PrintsEverySourceOfTheServerInOrder) {
-  auto& server = testing::sharedPulseServer();
+class ListDevicesOnBothServersTest : public ::testing::TestWithParam<testing::PulseServerKind> {};
+
+TEST_P(ListDevicesOnBothServersTest, PrintsEverySourceOfTheServerInOrder) {
+  auto& server = testing::sharedPulseServer(GetParam());
   // The sources with their descriptions, as pactl sees them.
   std::vector<std::string> names, descriptions;
   for (const auto& line : server.pactlLines({"list", "short", "sources"})) {
@@ -42,8 +44,7 @@ TEST(ListDevicesTest, PrintsEverySourceOfTheServerInOrder) {
     expected.push_back({{"deviceId", names[i]}, {"label", descriptions[i]}});
   }
 
-  const auto result = runProcess({TELLWYN_BINARY, "--list-devices"}, server.clientEnvironment(), "",
-                                 std::chrono::seconds(30));
+  const auto result = testing::runTellwyn({"--list-devices"}, server.clientEnvironment());
   EXPECT_FALSE(result.status.timedOut);
   EXPECT_EQ(result.status.code, 0);
   ASSERT_EQ(result.stdoutLines.size(), 1u);
@@ -56,9 +57,12 @@ TEST(ListDevicesTest, PrintsEverySourceOfTheServerInOrder) {
   EXPECT_THAT(server.pactlLines({"get-default-source"}), ElementsAre(testing::kMono16Source));
 }
 
+INSTANTIATE_TEST_SUITE_P(BothServers, ListDevicesOnBothServersTest,
+                         ::testing::ValuesIn(testing::kBothServerKinds),
+                         testing::serverKindTestName);
+
 TEST(ListDevicesTest, PrintsAnEmptyListWithoutAServer) {
-  const auto result = runProcess({TELLWYN_BINARY, "--list-devices"},
-                                 testing::noPulseServerEnvironment(), "", std::chrono::seconds(30));
+  const auto result = testing::runTellwyn({"--list-devices"});
   EXPECT_FALSE(result.status.timedOut);
   EXPECT_EQ(result.status.code, 0);
   EXPECT_THAT(result.stdoutLines, ElementsAre("[]"));

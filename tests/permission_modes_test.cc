@@ -13,36 +13,26 @@
 #include <fstream>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "protocol/bridge_message.h"
 #include "protocol/json_encoding.h"
 #include "support/child_process.h"
+#include "support/pulse_server.h"
+#include "support/tellwyn_process.h"
+#include "support/temp_files.h"
 
 namespace tellwyn {
 namespace {
 
 namespace fs = std::filesystem;
+using ::tellwyn::testing::noPulseServerEnvironment;
+using ::tellwyn::testing::readFile;
 using ::tellwyn::testing::runProcess;
 using ::tellwyn::testing::RunResult;
-
-const std::map<std::string, std::optional<std::string>> kNoSoundServer = {
-    {"PULSE_SERVER", "unix:/nonexistent/tellwyn-test/native"},
-};
-
-RunResult runTellwyn(std::vector<std::string> arguments) {
-  arguments.insert(arguments.begin(), TELLWYN_BINARY);
-  return runProcess(arguments, kNoSoundServer);
-}
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using ::tellwyn::testing::runTellwyn;
+using ::tellwyn::testing::TempDir;
 
 // The report a Linux process gives: both permissions authorized, the
 // embedded identifier and the executable's absolute path.
@@ -52,19 +42,6 @@ std::string expectedReport() {
       true,         "org.tellwyn.Tellwyn", fs::canonical(TELLWYN_BINARY).string()};
   return encodeJson(report).value();
 }
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "tellwyn-report-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 TEST(PermissionModesTest, AuthStatusPrintsTheReportLine) {
   const auto result = runTellwyn({"--auth-status"});
@@ -124,7 +101,7 @@ TEST(PermissionModesTest, EmptyFilePathWritesNoFile) {
       runProcess({"/bin/sh", "-c",
                   "cd '" + dir.path().string() + "' && exec '" + std::string(TELLWYN_BINARY) +
                       "' --auth-status --auth-status-file="},
-                 kNoSoundServer);
+                 ::tellwyn::testing::noPulseServerEnvironment());
   EXPECT_EQ(result.status.code, 0);
   EXPECT_EQ(result.stdoutLines, std::vector<std::string>{expectedReport()});
   EXPECT_TRUE(result.stderrLines.empty());
@@ -136,7 +113,8 @@ TEST(PermissionModesTest, EmptyFilePathWritesNoFile) {
 
 // Runs `script` in bash with the executable as "$0" and `path` as "$1".
 RunResult runInBash(const std::string& script, const fs::path& path) {
-  return runProcess({"bash", "-c", script, TELLWYN_BINARY, path.string()}, kNoSoundServer);
+  return runProcess({"bash", "-c", script, TELLWYN_BINARY, path.string()},
+                    noPulseServerEnvironment());
 }
 
 const std::vector<std::string> kNoSpaceLine = {

@@ -6,25 +6,13 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/tellwyn_process.h"
 
 namespace tellwyn {
 namespace {
 
-using ::tellwyn::testing::runProcess;
 using ::tellwyn::testing::RunResult;
-
-// No sound server is reachable: the socket does not exist.
-const std::map<std::string, std::optional<std::string>> kNoSoundServer = {
-    {"PULSE_SERVER", "unix:/nonexistent/tellwyn-test/native"},
-    {"LC_ALL", std::nullopt},
-    {"LC_MESSAGES", std::nullopt},
-    {"LANG", "en_US.UTF-8"},
-};
-
-RunResult runTellwyn(std::vector<std::string> arguments) {
-  arguments.insert(arguments.begin(), TELLWYN_BINARY);
-  return runProcess(arguments, kNoSoundServer);
-}
+using ::tellwyn::testing::runTellwyn;
 
 void expectOnlyDebugLinesOnStderr(const RunResult& result) {
   for (const auto& line : result.stderrLines) {

@@ -7,14 +7,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "support/child_process.h"
 #include "support/pulse_server.h"
 #include "support/tellwyn_process.h"
+#include "support/temp_files.h"
 
 namespace tellwyn {
 namespace {
@@ -25,25 +24,35 @@ using namespace ::tellwyn::testing;
 const char kGoForward[] = "/usr/share/pocketsphinx/test/data/goforward.raw";
 const char kGoForwardWords[] = "go forward ten meters";
 
+// Tests on the PulseAudio server; StreamingOnBothServersTest runs on each.
 class StreamingTest : public ::testing::Test {
  protected:
   void TearDown() override {
-    sharedPulseServer().clearFeed(kMono16Source);
-    sharedPulseServer().clearFeed(kStereo48Source);
+    server().clearFeed(kMono16Source);
+    server().clearFeed(kStereo48Source);
   }
 
+  virtual PulseServerKind kind() const { return PulseServerKind::kPulseAudio; }
+  PulseServer& server() const { return sharedPulseServer(kind()); }
+
   // Starts tellwyn on `source` and waits until it sets up capture.
-  static std::unique_ptr<ChildProcess> startOn(const std::string& source,
-                                               const std::vector<std::string>& extra) {
-    auto child = startTellwyn(sharedPulseServer(), source, extra);
+  std::unique_ptr<ChildProcess> startOn(const std::string& source,
+                                        const std::vector<std::string>& extra) const {
+    auto child = startTellwyn(server(), source, extra);
     EXPECT_TRUE(waitForCaptureSetUp(*child)) << describeOutput(*child);
     return child;
   }
 };
 
-TEST_F(StreamingTest, SpeechBecomesPartialsThenOneFinalAfterTheSilence) {
-  auto child = startOn(kMono16Source, {"--silence-ms=800"});
-  sharedPulseServer().feedFile(kMono16Source, kGoForward);
+class StreamingOnBothServersTest : public StreamingTest,
+                                   public ::testing::WithParamInterface<PulseServerKind> {
+ protected:
+  PulseServerKind kind() const override { return GetParam(); }
+};
+
+TEST_P(StreamingOnBothServersTest, SpeechBecomesPartialsThenOneFinalAfterTheSilence) {
+  auto child = startOn(kMono16Source, {"--silence-ms=2000"});
+  server().feedFile(kMono16Source, kGoForward);
 
   const auto final = child->waitForStdoutLine(isFinalLine, 60s);
   ASSERT_TRUE(final.has_value()) << describeOutput(*child);
@@ -64,7 +73,7 @@ TEST_F(StreamingTest, SpeechBecomesPartialsThenOneFinalAfterTheSilence) {
 
 TEST_F(StreamingTest, TheSilenceDelayDecidesWhenTheFinalComes) {
   auto child = startOn(kMono16Source, {"--silence-ms=2500"});
-  sharedPulseServer().feedFile(kMono16Source, kGoForward);
+  server().feedFile(kMono16Source, kGoForward);
 
   ASSERT_TRUE(child->waitForStdoutLine(
       [](const std::string& line) { return line.find(kGoForwardWords) != std::string::npos; }, 60s))
@@ -78,16 +87,39 @@ TEST_F(StreamingTest, TheSilenceDelayDecidesWhenTheFinalComes) {
   EXPECT_EQ(child->wait(30s).code, 0);
 }
 
-TEST_F(StreamingTest, SigtermWithAPartialPendingWritesItAsTheOnlyFinal) {
-  // Delays too long to ever end: from the command line, or from a config line
-  // sent before the speech. Delays beyond the clock's range once fired at once
-  // and gave a final after every partial.
+// Sends SIGTERM once the whole of goforward is pending, and checks that the
+// stop writes it as the one final of the run and exits 0.
+void expectSigtermWritesThePendingTextAsTheOnlyFinal(ChildProcess& child) {
+  ASSERT_TRUE(child.waitForStdoutLine(
+      [](const std::string& line) { return line.find(kGoForwardWords) != std::string::npos; }, 60s))
+      << describeOutput(child);
+  child.sendSignal(SIGTERM);
+  const auto status = child.wait(30s);
+  EXPECT_EQ(status.code, 0) << describeOutput(child);
+  std::vector<std::string> finals;
+  for (const auto& line : child.stdoutLines()) {
+    if (isFinalLine(line)) finals.push_back(line);
+  }
+  EXPECT_EQ(finals, std::vector<std::string>{finalLine(kGoForwardWords)}) << describeOutput(child);
+  EXPECT_TRUE(isFinalLine(child.stdoutLines().back()));
+  EXPECT_TRUE(onlyJsonAndDebugLines(child)) << describeOutput(child);
+}
+
+TEST_P(StreamingOnBothServersTest, SigtermWithAPartialPendingWritesItAsTheOnlyFinal) {
+  auto child = startOn(kMono16Source, {"--silence-ms=600000"});
+  server().feedFile(kMono16Source, kGoForward);
+  expectSigtermWritesThePendingTextAsTheOnlyFinal(*child);
+}
+
+TEST_F(StreamingTest, DelaysBeyondTheClockNeverEndAnUtterance) {
+  // From the command line, or from a config line sent before the speech.
+  // Delays beyond the clock's range once fired at once and gave a final after
+  // every partial.
   struct Case {
     std::string argument;
     std::string configLine;
   };
   const Case cases[] = {
-      {"--silence-ms=600000", ""},
       {"--silence-ms=1e13", ""},
       {"--silence-ms=1e308", ""},
       {"--silence-ms=800", R"({"type":"config","silenceMs":1e13})"},
@@ -102,38 +134,18 @@ TEST_F(StreamingTest, SigtermWithAPartialPendingWritesItAsTheOnlyFinal) {
           [](const std::string& line) { return startsWith(line, "debug: config update"); }, 30s))
           << describeOutput(*child);
     }
-    sharedPulseServer().feedFile(kMono16Source, kGoForward);
-    ASSERT_TRUE(child->waitForStdoutLine(
-        [](const std::string& line) { return line.find(kGoForwardWords) != std::string::npos; },
-        60s))
-        << describeOutput(*child);
-
-    child->sendSignal(SIGTERM);
-    const auto status = child->wait(30s);
-    EXPECT_EQ(status.code, 0) << describeOutput(*child);
-    std::vector<std::string> finals;
-    for (const auto& line : child->stdoutLines()) {
-      if (isFinalLine(line)) finals.push_back(line);
-    }
-    EXPECT_EQ(finals, std::vector<std::string>{finalLine(kGoForwardWords)})
-        << describeOutput(*child);
-    EXPECT_TRUE(isFinalLine(child->stdoutLines().back()));
-    EXPECT_TRUE(onlyJsonAndDebugLines(*child)) << describeOutput(*child);
-    sharedPulseServer().clearFeed(kMono16Source);
+    server().feedFile(kMono16Source, kGoForward);
+    expectSigtermWritesThePendingTextAsTheOnlyFinal(*child);
+    server().clearFeed(kMono16Source);
   }
 }
 
-TEST_F(StreamingTest, StereoSourceIsRecognizedFromItsLoudChannel) {
+TEST_P(StreamingOnBothServersTest, StereoSourceIsRecognizedFromItsLoudChannel) {
   // The recording at 48 kHz (linear interpolation) on channel 1; channel 0
   // stays silent.
-  std::ifstream in(kGoForward, std::ios::binary);
-  const std::vector<char> raw((std::istreambuf_iterator<char>(in)), {});
-  std::vector<float> mono(raw.size() / 2);
-  for (std::size_t i = 0; i < mono.size(); ++i) {
-    const auto lo = static_cast<std::uint8_t>(raw[2 * i]);
-    const auto hi = static_cast<std::uint8_t>(raw[2 * i + 1]);
-    mono[i] = static_cast<float>(static_cast<std::int16_t>(lo | (hi << 8))) / 32768.0f;
-  }
+  const auto samples = readS16Samples(kGoForward);
+  std::vector<float> mono(samples.size());
+  for (std::size_t i = 0; i < mono.size(); ++i) mono[i] = static_cast<float>(samples[i]) / 32768.0f;
   std::vector<float> stereo;
   stereo.reserve(mono.size() * 6);
   for (std::size_t i = 0; i < mono.size(); ++i) {
@@ -152,17 +164,17 @@ TEST_F(StreamingTest, StereoSourceIsRecognizedFromItsLoudChannel) {
     seed = seed * 1664525u + 1013904223u;
     hiss[i] = static_cast<float>(seed >> 8) / static_cast<float>(1u << 24) * 0.002f - 0.001f;
   }
-  sharedPulseServer().feedSamples(kStereo48Source, hiss);
+  server().feedSamples(kStereo48Source, hiss);
 
-  auto child = startOn(kStereo48Source, {"--silence-ms=800"});
+  auto child = startOn(kStereo48Source, {"--silence-ms=2000"});
   // The channel choice of the first captured buffer is the one logged; play
   // the speech once it is made.
   const auto selected = child->waitForStderrLine(
       [](const std::string& line) { return startsWith(line, "debug: downmix select "); }, 30s);
   ASSERT_TRUE(selected.has_value()) << describeOutput(*child);
   EXPECT_TRUE(startsWith(*selected, "debug: downmix select channel=1 energy=")) << *selected;
-  sharedPulseServer().clearFeed(kStereo48Source);
-  sharedPulseServer().feedSamples(kStereo48Source, stereo);
+  server().clearFeed(kStereo48Source);
+  server().feedSamples(kStereo48Source, stereo);
 
   const auto final = child->waitForStdoutLine(isFinalLine, 60s);
   ASSERT_TRUE(final.has_value()) << describeOutput(*child);
@@ -174,6 +186,9 @@ TEST_F(StreamingTest, StereoSourceIsRecognizedFromItsLoudChannel) {
   child->sendSignal(SIGTERM);
   EXPECT_EQ(child->wait(30s).code, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(BothServers, StreamingOnBothServersTest,
+                         ::testing::ValuesIn(kBothServerKinds), serverKindTestName);
 
 }  // namespace
 }  // namespace tellwyn

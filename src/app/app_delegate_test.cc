@@ -15,6 +15,7 @@
 #include "app/testing_platform.h"
 #include "speech/speech_bridge.h"
 #include "support/output_capture.h"
+#include "support/process_exit.h"
 
 namespace tellwyn {
 namespace {
@@ -55,21 +56,11 @@ class AppDelegateTest : public ::testing::Test {
   // Runs the application (launch, then the queue) and returns the exit
   // status, if the process was ended.
   std::optional<int> runApplication() {
-    try {
-      fakes_.application.run();
-    } catch (const ProcessExit& exit) {
-      return exit.status;
-    }
-    return std::nullopt;
+    return testing::exitStatusOf([&] { fakes_.application.run(); });
   }
 
   std::optional<int> runPending() {
-    try {
-      fakes_.application.fakeQueue().runPending();
-    } catch (const ProcessExit& exit) {
-      return exit.status;
-    }
-    return std::nullopt;
+    return testing::exitStatusOf([&] { fakes_.application.fakeQueue().runPending(); });
   }
 
   // Writes a config line and waits until the reader has posted it.
@@ -99,11 +90,9 @@ class AppDelegateTest : public ::testing::Test {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     int ran = 0;
     for (;;) {
-      try {
-        ran += fakes_.application.fakeQueue().runPending();
-      } catch (const ProcessExit& exit) {
-        return exit.status;
-      }
+      const auto status =
+          testing::exitStatusOf([&] { ran += fakes_.application.fakeQueue().runPending(); });
+      if (status) return status;
       if (done(ran) || std::chrono::steady_clock::now() > deadline) return std::nullopt;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -156,11 +145,7 @@ TEST_F(AppDelegateTest, StartupDiagnostics) {
     std::vector<std::string> err;
     {
       OutputCapture capture;
-      try {
-        fakes.application.run();
-      } catch (const ProcessExit& exit) {
-        exitStatus = exit.status;
-      }
+      exitStatus = testing::exitStatusOf([&] { fakes.application.run(); });
       err = capture.stderrLines();
     }
     std::vector<std::string> expected = {"debug: SpeechBridge starting"};
@@ -269,11 +254,7 @@ TEST_F(AppDelegateTest, BridgeFailuresWriteOneErrorAndExitOne) {
       SpeechBridgeAppDelegate delegate(config, fakes.platform, state, stdinRead_);
       fakes.application.setDelegate(&delegate);
       OutputCapture capture;
-      try {
-        fakes.application.run();
-      } catch (const ProcessExit& exit) {
-        exitStatus = exit.status;
-      }
+      exitStatus = testing::exitStatusOf([&] { fakes.application.run(); });
       out = capture.stdoutLines();
     }
     EXPECT_EQ(exitStatus, 1) << c.name;

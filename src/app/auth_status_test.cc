@@ -8,6 +8,7 @@
 
 #include "app/testing_platform.h"
 #include "support/output_capture.h"
+#include "support/process_exit.h"
 
 namespace tellwyn {
 namespace {
@@ -43,11 +44,7 @@ struct Outcome {
 Outcome runReport(TestingPlatform& fakes, const std::optional<std::string>& file) {
   Outcome outcome;
   OutputCapture capture;
-  try {
-    printAuthStatusAndExit(file, fakes.platform);
-  } catch (const ProcessExit& exit) {
-    outcome.exitStatus = exit.status;
-  }
+  outcome.exitStatus = testing::exitStatusOf([&] { printAuthStatusAndExit(file, fakes.platform); });
   outcome.out = capture.stdoutText();
   outcome.err = capture.stderrLines();
   return outcome;

@@ -2,19 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "support/temp_files.h"
 
 namespace tellwyn {
 namespace {
 
 TEST(InfoDictionaryTest, EmbeddedBytesAreTheSourcePropertyList) {
-  std::ifstream in(std::string(TELLWYN_SOURCE_DIR) + "/src/app/Info.plist", std::ios::binary);
-  std::ostringstream source;
-  source << in.rdbuf();
-  ASSERT_FALSE(source.str().empty());
-  EXPECT_EQ(embeddedInfoPlist(), source.str());
+  const std::string source =
+      testing::readFile(std::string(TELLWYN_SOURCE_DIR) + "/src/app/Info.plist");
+  ASSERT_FALSE(source.empty());
+  EXPECT_EQ(embeddedInfoPlist(), source);
 }
 
 TEST(InfoDictionaryTest, EmbeddedDictionaryHoldsTheApplicationEntries) {

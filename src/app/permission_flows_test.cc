@@ -9,6 +9,7 @@
 
 #include "app/testing_platform.h"
 #include "support/output_capture.h"
+#include "support/process_exit.h"
 
 namespace tellwyn {
 namespace {
@@ -53,16 +54,14 @@ TEST_P(PermissionFlowTest, Row) {
   std::vector<std::string> out;
   {
     OutputCapture capture;
-    try {
+    exitStatus = testing::exitStatusOf([&] {
       if (c.setup) {
         runSetupFlow(fakes.platform);
       } else {
         runStreamingFlow(fakes.platform, c.skipSpeechCheck, [&starts] { ++starts; });
       }
       fakes.application.fakeQueue().runPending();
-    } catch (const ProcessExit& exit) {
-      exitStatus = exit.status;
-    }
+    });
     err = capture.stderrLines();
     out = capture.stdoutLines();
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/fake/call_log.h"
+#include "platform/fake/fake_audio_devices.h"
 #include "platform/fake/fake_audio_engine.h"
 #include "platform/fake/fake_main_queue.h"
 #include "platform/fake/fake_speech_recognition.h"
@@ -26,69 +27,6 @@ using Lines = std::vector<std::string>;
 std::string line(const BridgeMessage& message) { return *encodeJson(message); }
 std::string partialLine(const std::string& text) { return line(BridgeMessage::partial(text)); }
 std::string finalLine(const std::string& text) { return line(BridgeMessage::final(text)); }
-
-// A device system with a fixed device list, a default input that writes
-// switch, and switches of its own to make fail. Records the writes in the
-// shared call log.
-class TestDeviceSystem : public AudioDeviceSystem {
- public:
-  explicit TestDeviceSystem(CallLog& log) : log_(log) {}
-
-  AudioStatus deviceListSize(std::uint32_t& outBytes) override {
-    outBytes = static_cast<std::uint32_t>(4 * uids.size());
-    return kAudioNoError;
-  }
-  AudioStatus readDeviceList(std::uint32_t& ioBytes, std::span<AudioObjectId> out) override {
-    std::uint32_t count = 0;
-    for (const auto& [id, uid] : uids) {
-      if (count >= ioBytes / 4 || count >= out.size()) break;
-      out[count++] = id;
-    }
-    ioBytes = 4 * count;
-    return kAudioNoError;
-  }
-  AudioStatus inputStreamConfigurationSize(AudioObjectId, std::uint32_t&) override { return 1; }
-  AudioStatus readInputStreamConfiguration(AudioObjectId, std::uint32_t&,
-                                           std::span<std::byte>) override {
-    return 1;
-  }
-  AudioStatus textPropertySize(AudioObjectId device, DeviceTextProperty,
-                               std::uint32_t& outBytes) override {
-    if (!uids.contains(device)) return 1;
-    outBytes = 8;
-    return kAudioNoError;
-  }
-  AudioStatus readTextProperty(AudioObjectId device, DeviceTextProperty property,
-                               std::uint32_t& ioBytes, std::optional<std::string>& out) override {
-    if (!uids.contains(device)) return 1;
-    out = property == DeviceTextProperty::kUid ? uids.at(device) : "Device";
-    ioBytes = 8;
-    return kAudioNoError;
-  }
-  AudioStatus readDefaultInputDevice(std::uint32_t& ioBytes, AudioObjectId& out) override {
-    if (!defaultReadable) return 1;
-    out = defaultDevice;
-    ioBytes = 4;
-    return kAudioNoError;
-  }
-  AudioStatus writeDefaultInputDevice(std::uint32_t, AudioObjectId device) override {
-    log_.record("setDefaultInput " + std::to_string(device));
-    if (writeStatus != kAudioNoError) return writeStatus;
-    defaultDevice = device;
-    return kAudioNoError;
-  }
-  std::string describeStatus(AudioStatus status) override {
-    return "status " + std::to_string(status);
-  }
-
-  std::map<AudioObjectId, std::string> uids{{1, "builtin-mic"}, {2, "usb-mic"}};
-  AudioObjectId defaultDevice = 1;
-  bool defaultReadable = true;
-  AudioStatus writeStatus = kAudioNoError;
-
- private:
-  CallLog& log_;
-};
 
 // One stereo float buffer of `frames` frames: channel 0 at `left`, channel 1
 // at `right`.
@@ -149,7 +87,13 @@ class SpeechBridgeTest : public ::testing::Test {
   FakeMainQueue queue;
   FakeSpeechRecognition speech{queue, &log};
   FakeAudioEngineFactory audio{&log};
-  TestDeviceSystem devices{log};
+  FakeAudioDeviceSystem devices = [this] {
+    FakeAudioDeviceSystem system(&log);
+    system.addDevice({1, "builtin-mic", "Built-in Microphone", {1}, std::nullopt});
+    system.addDevice({2, "usb-mic", "USB Microphone", {1}, std::nullopt});
+    system.setDefaultInput(1);
+    return system;
+  }();
   FakeSleeper sleeper;
   std::optional<OutputCapture> capture{std::in_place};
 
@@ -236,7 +180,7 @@ TEST_F(SpeechBridgeTest, StartWithADeviceSwitchesAndSettlesBeforeCreatingTheRun)
 }
 
 TEST_F(SpeechBridgeTest, AnUnreadableDefaultInputIsLoggedAsUnknown) {
-  devices.defaultReadable = false;
+  devices.failCall(FakeDeviceCall::kReadDefaultInput, 1);
   auto bridge = makeBridge();
   capture.reset();
   capture.emplace();
@@ -273,7 +217,7 @@ TEST_F(SpeechBridgeTest, AFailedDeviceSwitchStopsThePreviousRunAndCreatesNothing
 }
 
 TEST_F(SpeechBridgeTest, AFailingDefaultInputWriteFailsStart) {
-  devices.writeStatus = 561;
+  devices.failCall(FakeDeviceCall::kWriteDefaultInput, 561);
   auto bridge = makeBridge();
   const Status started = bridge->start("usb-mic");
   ASSERT_FALSE(started.ok());

@@ -1,24 +1,18 @@
 #include "support/pulse_server.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <bit>
-#include <cerrno>
 #include <cmath>
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <numbers>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
+
+#include "support/temp_files.h"
 
 namespace tellwyn::testing {
 namespace {
@@ -26,82 +20,33 @@ namespace {
 static_assert(std::endian::native == std::endian::little,
               "the pipe sources take little-endian samples");
 
-constexpr auto kFeedTick = std::chrono::milliseconds(10);
-constexpr double kMaxCarrySeconds = 0.05;  // audio handed to the FIFO per step, at most
-constexpr double kMaxLagSeconds = 0.3;     // a longer stall is forgiven, not caught up
-constexpr auto kStopGrace = std::chrono::seconds(3);
+constexpr auto kQueuePoll = std::chrono::milliseconds(20);
 
 const char* formatName(PulseSampleFormat format) {
   return format == PulseSampleFormat::kS16le ? "s16le" : "float32le";
 }
 
-std::string fifoName(const PipeSourceSpec& spec) { return spec.name + ".fifo"; }
-
-// Starts `arguments` with `environment` only, standard input from /dev/null
-// and both outputs to `outputFd`. The child gets SIGTERM when the calling
-// thread ends, so a crashed test leaves nothing running.
-pid_t spawnTied(const std::vector<std::string>& arguments,
-                const std::vector<std::string>& environment, int outputFd) {
-  std::vector<std::string> argv = arguments;
-  std::vector<std::string> envp = environment;
-  std::vector<char*> argvPointers;
-  for (auto& a : argv) argvPointers.push_back(a.data());
-  argvPointers.push_back(nullptr);
-  std::vector<char*> envPointers;
-  for (auto& e : envp) envPointers.push_back(e.data());
-  envPointers.push_back(nullptr);
-  const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  const pid_t parent = ::getpid();
-
-  const pid_t pid = ::fork();
-  if (pid < 0) {
-    ::close(devNull);
-    throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
-  }
-  if (pid == 0) {
-    // Only async-signal-safe calls from here on.
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (::getppid() != parent) ::_exit(127);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int sig : {SIGPIPE, SIGTERM, SIGINT, SIGHUP}) ::signal(sig, SIG_DFL);
-    ::setpgid(0, 0);  // keep terminal signals aimed at the test away
-    ::dup2(devNull, 0);
-    ::dup2(outputFd, 1);
-    ::dup2(outputFd, 2);
-    ::execve(argvPointers[0], argvPointers.data(), envPointers.data());
-    ::_exit(127);
-  }
-  ::close(devNull);
-  return pid;
+std::filesystem::path scriptPath() {
+  return std::filesystem::path(TELLWYN_SOURCE_DIR) / "scripts" / "pulse-server";
 }
 
-// SIGTERM, then SIGKILL after the grace period; reaps the child.
-void terminate(pid_t pid) {
-  if (pid <= 0) return;
-  ::kill(pid, SIGTERM);
-  const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
-  while (std::chrono::steady_clock::now() < deadline) {
-    int status = 0;
-    const pid_t done = ::waitpid(pid, &status, WNOHANG);
-    if (done == pid || (done < 0 && errno == ECHILD)) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+// The sources as scripts/pulse-server takes them.
+std::string sourcesArgument(const std::vector<PipeSourceSpec>& sources) {
+  std::string text;
+  for (const auto& spec : sources) {
+    if (!text.empty()) text += ';';
+    text += spec.name + '|' + spec.description + '|' + formatName(spec.format) + '|' +
+            std::to_string(spec.rate) + '|' + std::to_string(spec.channels);
   }
-  ::kill(pid, SIGKILL);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  return text;
 }
 
-bool exited(pid_t pid) {
-  int status = 0;
-  return ::waitpid(pid, &status, WNOHANG) == pid;
-}
-
-std::string readFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+std::string describe(const RunResult& result) {
+  std::string text;
+  for (const auto& line : result.stdoutLines) text += line + "\n";
+  for (const auto& line : result.stderrLines) text += line + "\n";
+  if (result.status.timedOut) text += "(timed out)\n";
+  return text;
 }
 
 std::uint32_t readLe32(const std::string& bytes, std::size_t offset) {
@@ -153,26 +98,6 @@ std::string samplesOf(const std::string& file, const PipeSourceSpec& spec,
   throw std::runtime_error(path.string() + ": no data chunk");
 }
 
-std::vector<std::string> baseEnvironment() {
-  const char* path = std::getenv("PATH");
-  return {std::string("PATH=") + (path ? path : "/usr/bin:/bin"), "LANG=C", "LC_ALL=C"};
-}
-
-// Removes the directories of servers whose test process was killed before it
-// could clean up (its children died with it). Directories without an owner
-// file (scripts/pulse-server's) are left alone.
-void removeAbandonedDirectories() {
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator("/tmp", error)) {
-    if (entry.path().filename().string().rfind("tellwyn-pulse.", 0) != 0) continue;
-    std::ifstream ownerFile(entry.path() / "owner");
-    pid_t owner = 0;
-    if (!(ownerFile >> owner) || owner <= 0) continue;
-    if (::kill(owner, 0) == 0 || errno != ESRCH) continue;
-    std::filesystem::remove_all(entry.path(), error);
-  }
-}
-
 }  // namespace
 
 std::size_t PipeSourceSpec::frameBytes() const {
@@ -187,133 +112,51 @@ std::vector<PipeSourceSpec> defaultPipeSources() {
   };
 }
 
+const char* kindName(PulseServerKind kind) {
+  return kind == PulseServerKind::kPipeWire ? "pipewire" : "pulseaudio";
+}
+
+std::string serverKindTestName(const ::testing::TestParamInfo<PulseServerKind>& info) {
+  return kindName(info.param);
+}
+
 PulseServer::PulseServer(PulseServerOptions options) : options_(std::move(options)) {
-  removeAbandonedDirectories();
   std::string pattern = "/tmp/tellwyn-pulse.XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) {
     throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
   }
   directory_ = pattern;
-  std::ofstream(directory_ / "owner") << ::getpid() << "\n";
   address_ = "unix:" + (directory_ / "pulse" / "native").string();
-  try {
-    start();
-  } catch (...) {
-    stop();
-    throw;
+  std::vector<std::string> arguments = {"start", directory_.string(),
+                                        std::string("--kind=") + kindName(options_.kind),
+                                        "--owner=" + std::to_string(::getpid())};
+  if (!options_.attachRecorders) arguments.push_back("--no-recorders");
+  const auto result = runScript(arguments, options_.startTimeout);
+  if (result.status.code != 0) {
+    const std::string message =
+        std::string(kindName(options_.kind)) + " did not start:\n" + describe(result) + log();
+    stop();  // whatever the script started before it failed or was killed
+    throw std::runtime_error(message);
   }
+  std::ifstream(directory_ / "server.pid") >> serverPid_;
 }
 
 PulseServer::~PulseServer() { stop(); }
 
-void PulseServer::start() {
-  for (const char* sub : {"pulse", "config", "state"}) {
-    std::filesystem::create_directories(directory_ / sub);
-  }
-  const auto script = directory_ / "tellwyn.pa";
-  {
-    std::ofstream pa(script);
-    pa << "load-module module-native-protocol-unix auth-anonymous=1 socket="
-       << (directory_ / "pulse" / "native").string() << "\n";
-    pa << "load-module module-null-sink sink_name=" << kNullSink
-       << " sink_properties=\"device.description='Tellwyn Test Output'\"\n";
-    for (const auto& spec : options_.sources) {
-      pa << "load-module module-pipe-source source_name=" << spec.name
-         << " file=" << (directory_ / fifoName(spec)).string()
-         << " format=" << formatName(spec.format) << " rate=" << spec.rate
-         << " channels=" << spec.channels << " source_properties=\"device.description='"
-         << spec.description << "'\"\n";
-    }
-    if (!options_.sources.empty()) {
-      pa << "set-default-source " << options_.sources.front().name << "\n";
-    }
-  }
-
-  const std::string dir = directory_.string();
-  auto environment = baseEnvironment();
-  environment.insert(environment.end(), {
-                                            "HOME=" + dir,
-                                            "XDG_RUNTIME_DIR=" + dir,
-                                            "XDG_CONFIG_HOME=" + dir + "/config",
-                                            "PULSE_RUNTIME_PATH=" + dir + "/pulse",
-                                            "PULSE_STATE_PATH=" + dir + "/state",
-                                        });
-  const int logFd =
-      ::open((directory_ / "daemon.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (logFd < 0) throw std::runtime_error("cannot create the daemon log");
-  daemonPid_ = spawnTied(
-      {"/usr/bin/pulseaudio", "-n", "--daemonize=no", "--system=no", "--exit-idle-time=-1",
-       "--disallow-exit=yes", "--use-pid-file=no", "--realtime=no", "--high-priority=no",
-       "--log-target=stderr", "--log-level=notice", "-F", script.string()},
-      environment, logFd);
-  ::close(logFd);
-  waitUntilAnswering();
-
-  for (const auto& spec : options_.sources) {
-    auto feed = std::make_unique<Feed>();
-    feed->spec = spec;
-    feed->fd = ::open((directory_ / fifoName(spec)).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (feed->fd < 0) {
-      throw std::runtime_error("cannot open the FIFO of " + spec.name + ": " +
-                               std::strerror(errno));
-    }
-    feeds_.push_back(std::move(feed));
-  }
-  feedStart_ = std::chrono::steady_clock::now();
-  feeder_ = std::thread([this] { feedLoop(); });
-
-  if (options_.attachRecorders) {
-    auto recorderEnvironment = baseEnvironment();
-    recorderEnvironment.push_back("PULSE_SERVER=" + address_);
-    recorderEnvironment.push_back("HOME=" + dir);
-    const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    for (const auto& spec : options_.sources) {
-      recorderPids_.push_back(spawnTied(
-          {"/usr/bin/parec", "--device=" + spec.name, "--raw", "--latency-msec=20",
-           std::string("--format=") + formatName(spec.format),
-           "--rate=" + std::to_string(spec.rate), "--channels=" + std::to_string(spec.channels),
-           "--client-name=tellwyn-test-recorder"},
-          recorderEnvironment, devNull));
-    }
-    ::close(devNull);
-  }
-}
-
-void PulseServer::waitUntilAnswering() {
-  const auto deadline = std::chrono::steady_clock::now() + options_.startTimeout;
-  for (;;) {
-    if (exited(daemonPid_)) {
-      daemonPid_ = -1;
-      throw std::runtime_error("pulseaudio exited at start:\n" + log());
-    }
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) throw std::runtime_error("pulseaudio does not answer:\n" + log());
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
-    const auto result = runProcess({"/usr/bin/pactl", "info"}, clientEnvironment(), "",
-                                   std::max(left, std::chrono::milliseconds(1000)));
-    if (result.status.code == 0) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
-
 void PulseServer::stop() {
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  wake_.notify_all();
-  fed_.notify_all();
-  if (feeder_.joinable()) feeder_.join();
-  for (auto& feed : feeds_) {
-    if (feed->fd >= 0) ::close(feed->fd);
-    feed->fd = -1;
-  }
-  for (pid_t pid : recorderPids_) terminate(pid);
-  recorderPids_.clear();
-  terminate(daemonPid_);
-  daemonPid_ = -1;
+  runScript({"stop", directory_.string()}, std::chrono::seconds(60));
   std::error_code ignored;
   std::filesystem::remove_all(directory_, ignored);
+}
+
+RunResult PulseServer::runScript(const std::vector<std::string>& arguments,
+                                 std::chrono::milliseconds timeout) const {
+  std::vector<std::string> command = {scriptPath().string()};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  return runProcess(command,
+                    {{"TELLWYN_PULSE_SOURCES", sourcesArgument(options_.sources)},
+                     {"TELLWYN_PULSE_DIR", directory_.string()}},
+                    "", timeout);
 }
 
 std::map<std::string, std::optional<std::string>> PulseServer::clientEnvironment() const {
@@ -322,7 +165,15 @@ std::map<std::string, std::optional<std::string>> PulseServer::clientEnvironment
 
 void PulseServer::exportToThisProcess() const { ::setenv("PULSE_SERVER", address_.c_str(), 1); }
 
-std::string PulseServer::log() const { return readFile(directory_ / "daemon.log"); }
+std::string PulseServer::log() const {
+  std::string text;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(directory_, error)) {
+    if (entry.path().extension() != ".log") continue;
+    text += "== " + entry.path().filename().string() + "\n" + readFile(entry.path());
+  }
+  return text;
+}
 
 RunResult PulseServer::pactl(const std::vector<std::string>& arguments) const {
   std::vector<std::string> command{"/usr/bin/pactl"};
@@ -343,27 +194,49 @@ std::vector<std::string> PulseServer::pactlLines(const std::vector<std::string>&
   return std::move(result.stdoutLines);
 }
 
-PulseServer::Feed& PulseServer::feedFor(const std::string& source) {
-  for (auto& feed : feeds_) {
-    if (feed->spec.name == source) return *feed;
+const PipeSourceSpec& PulseServer::specFor(const std::string& source) const {
+  for (const auto& spec : options_.sources) {
+    if (spec.name == source) return spec;
   }
   throw std::runtime_error("no pipe source named " + source);
 }
 
+std::filesystem::path PulseServer::queueOf(const std::string& source) const {
+  specFor(source);
+  return directory_ / "queue" / source;
+}
+
 void PulseServer::feedBytes(const std::string& source, std::vector<std::byte> bytes) {
-  Feed& feed = feedFor(source);
-  if (bytes.size() % feed.spec.frameBytes() != 0) {
+  const auto& spec = specFor(source);
+  if (bytes.size() % spec.frameBytes() != 0) {
     throw std::runtime_error("audio for " + source + " is not whole frames");
   }
   if (bytes.empty()) return;
-  std::lock_guard lock(mutex_);
-  feed.queue.push_back(std::move(bytes));
+  // The feeder plays queued files in name order; names are nanosecond times,
+  // as the script's own feed command makes them, strictly increasing here.
+  std::int64_t name = 0;
+  {
+    std::lock_guard lock(mutex_);
+    const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    lastQueueName_ = std::max<std::int64_t>(now, lastQueueName_ + 1);
+    name = lastQueueName_;
+  }
+  const auto part = queueOf(source) / (std::to_string(name) + ".part");
+  {
+    std::ofstream out(part, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot queue audio for " + source);
+  }
+  std::filesystem::rename(part, queueOf(source) / (std::to_string(name) + ".pcm"));
 }
 
 void PulseServer::feedSamples(const std::string& source, std::span<const float> interleaved) {
-  const Feed& feed = feedFor(source);
+  const auto& spec = specFor(source);
   std::vector<std::byte> bytes;
-  if (feed.spec.format == PulseSampleFormat::kS16le) {
+  if (spec.format == PulseSampleFormat::kS16le) {
     bytes.resize(interleaved.size() * 2);
     for (std::size_t i = 0; i < interleaved.size(); ++i) {
       const float clipped = std::clamp(interleaved[i], -1.0f, 1.0f);
@@ -379,7 +252,7 @@ void PulseServer::feedSamples(const std::string& source, std::span<const float> 
 
 void PulseServer::feedTone(const std::string& source, double frequency, double seconds,
                            double amplitude) {
-  const auto& spec = feedFor(source).spec;
+  const auto& spec = specFor(source);
   const auto frames = static_cast<std::size_t>(seconds * spec.rate);
   std::vector<float> samples(frames * static_cast<std::size_t>(spec.channels));
   for (std::size_t frame = 0; frame < frames; ++frame) {
@@ -394,7 +267,7 @@ void PulseServer::feedTone(const std::string& source, double frequency, double s
 }
 
 void PulseServer::feedFile(const std::string& source, const std::filesystem::path& path) {
-  const auto& spec = feedFor(source).spec;
+  const auto& spec = specFor(source);
   const std::string file = readFile(path);
   if (file.empty()) throw std::runtime_error("cannot read " + path.string());
   std::string samples = samplesOf(file, spec, path);
@@ -405,92 +278,34 @@ void PulseServer::feedFile(const std::string& source, const std::filesystem::pat
 }
 
 void PulseServer::clearFeed(const std::string& source) {
-  Feed& feed = feedFor(source);
-  std::lock_guard lock(mutex_);
-  feed.queue.clear();
-  feed.frontOffset = 0;
-  fed_.notify_all();
+  const auto result = runScript({"clear", source}, std::chrono::seconds(10));
+  if (result.status.code != 0) {
+    throw std::runtime_error("cannot clear the feed of " + source + ":\n" + describe(result));
+  }
 }
-
-bool PulseServer::queueEmpty(const Feed& feed) const { return feed.queue.empty(); }
 
 bool PulseServer::waitUntilFed(const std::string& source, std::chrono::milliseconds timeout) {
-  Feed& feed = feedFor(source);
-  std::unique_lock lock(mutex_);
-  return fed_.wait_for(lock, timeout, [&] { return stopping_ || queueEmpty(feed); }) &&
-         queueEmpty(feed);
-}
-
-void PulseServer::feedLoop() {
-  // A write to a FIFO whose reader has gone must fail with EPIPE here, not
-  // end the test process.
-  sigset_t pipeSignal;
-  sigemptyset(&pipeSignal);
-  sigaddset(&pipeSignal, SIGPIPE);
-  ::pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
-
-  std::unique_lock lock(mutex_);
-  while (!stopping_) {
-    const auto now = std::chrono::steady_clock::now();
-    for (auto& feed : feeds_) feedOnce(*feed, now);
-    fed_.notify_all();
-    wake_.wait_for(lock, kFeedTick, [this] { return stopping_; });
-  }
-}
-
-// Called with mutex_ held. Hands the FIFO what real time says is due: queued
-// audio first, silence when nothing is queued.
-void PulseServer::feedOnce(Feed& feed, std::chrono::steady_clock::time_point now) {
-  if (feed.fd < 0) return;
-  const std::size_t frameBytes = feed.spec.frameBytes();
-  const double elapsed = std::chrono::duration<double>(now - feedStart_).count();
-  const auto dueBytes =
-      static_cast<std::uint64_t>(elapsed * feed.spec.rate) * static_cast<std::uint64_t>(frameBytes);
-  const auto bytesPerSecond = static_cast<std::uint64_t>(feed.spec.rate) * frameBytes;
-  const auto maxLag =
-      static_cast<std::uint64_t>(kMaxLagSeconds * static_cast<double>(bytesPerSecond));
-  const auto maxCarry =
-      static_cast<std::uint64_t>(kMaxCarrySeconds * static_cast<double>(bytesPerSecond));
-
-  std::uint64_t handedOver = feed.bytesWritten + feed.carry.size();
-  if (dueBytes > handedOver + maxLag) {
-    // The reader stalled for a while: start afresh rather than burst.
-    feed.bytesWritten = dueBytes - feed.carry.size();
-    handedOver = dueBytes;
-  }
-  if (dueBytes > handedOver && feed.carry.size() < maxCarry) {
-    std::uint64_t need = std::min<std::uint64_t>(dueBytes - handedOver, maxCarry);
-    need -= need % frameBytes;
-    while (need > 0 && !feed.queue.empty()) {
-      auto& front = feed.queue.front();
-      const std::size_t take =
-          std::min<std::size_t>(static_cast<std::size_t>(need), front.size() - feed.frontOffset);
-      feed.carry.insert(feed.carry.end(),
-                        front.begin() + static_cast<std::ptrdiff_t>(feed.frontOffset),
-                        front.begin() + static_cast<std::ptrdiff_t>(feed.frontOffset + take));
-      feed.frontOffset += take;
-      need -= take;
-      if (feed.frontOffset == front.size()) {
-        feed.queue.pop_front();
-        feed.frontOffset = 0;
-      }
+  const auto queue = queueOf(source);
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    bool queued = false;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(queue, error)) {
+      if (entry.path().extension() == ".pcm") queued = true;
     }
-    feed.carry.insert(feed.carry.end(), static_cast<std::size_t>(need), std::byte{0});
-  }
-  if (feed.carry.empty()) return;
-  const ssize_t written = ::write(feed.fd, feed.carry.data(), feed.carry.size());
-  if (written > 0) {
-    feed.carry.erase(feed.carry.begin(), feed.carry.begin() + written);
-    feed.bytesWritten += static_cast<std::uint64_t>(written);
-  } else if (written < 0 && errno == EPIPE) {
-    ::close(feed.fd);  // the daemon has gone
-    feed.fd = -1;
+    if (!queued) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(kQueuePoll);
   }
 }
 
-PulseServer& sharedPulseServer() {
-  static PulseServer server;
-  return server;
+PulseServer& sharedPulseServer(PulseServerKind kind) {
+  if (kind == PulseServerKind::kPipeWire) {
+    static PulseServer pipeWire({.kind = PulseServerKind::kPipeWire});
+    return pipeWire;
+  }
+  static PulseServer pulseAudio;
+  return pulseAudio;
 }
 
 std::map<std::string, std::optional<std::string>> noPulseServerEnvironment() {

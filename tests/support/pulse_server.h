@@ -1,11 +1,11 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
-#include <deque>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -26,7 +26,7 @@ enum class PulseSampleFormat { kS16le, kFloat32le };
 // One capture source of the private server, fed through a FIFO.
 struct PipeSourceSpec {
   std::string name;         // the source name (a device UID to Tellwyn)
-  std::string description;  // its human-readable name; no single quotes
+  std::string description;  // its human-readable name; no quotes, "|" or ";"
   PulseSampleFormat format = PulseSampleFormat::kS16le;
   int rate = 16000;
   int channels = 1;
@@ -42,29 +42,44 @@ inline constexpr char kStereo48Description[] = "Tellwyn Test Stereo";
 inline constexpr char kNullSink[] = "tellwyn_null";  // its monitor is "tellwyn_null.monitor"
 std::vector<PipeSourceSpec> defaultPipeSources();
 
+// The sound server a PulseServer runs: a PulseAudio daemon, or PipeWire
+// with its session manager and its pulse server (pipewire-pulse).
+enum class PulseServerKind { kPulseAudio, kPipeWire };
+// "pulseaudio" or "pipewire": scripts/pulse-server's --kind and test names.
+const char* kindName(PulseServerKind kind);
+// For tests run against both servers:
+//   INSTANTIATE_TEST_SUITE_P(BothServers, FooTest, ::testing::ValuesIn(kBothServerKinds),
+//                            serverKindTestName);
+inline constexpr PulseServerKind kBothServerKinds[] = {PulseServerKind::kPulseAudio,
+                                                       PulseServerKind::kPipeWire};
+std::string serverKindTestName(const ::testing::TestParamInfo<PulseServerKind>& info);
+
 struct PulseServerOptions {
   // Loaded in this order after the null sink, so their source indexes follow
   // the monitor's. The first one becomes the default source.
   std::vector<PipeSourceSpec> sources = defaultPipeSources();
-  // Keeps one recorder attached to each pipe source, so the FIFO is drained
-  // continuously and no stale audio waits in it for the next client.
+  // Keeps one recorder attached to each pipe source, pinned to it, so the
+  // FIFO is drained continuously and no stale audio waits in it for the next
+  // client.
   bool attachRecorders = true;
-  std::chrono::milliseconds startTimeout{15000};
+  std::chrono::milliseconds startTimeout{30000};
+  PulseServerKind kind = PulseServerKind::kPulseAudio;
 };
 
-// A private PulseAudio daemon for tests: its own temporary runtime directory,
-// socket and configuration (nothing from $HOME or the system's default.pa),
-// a null sink and the pipe sources of the options. Each pipe source's FIFO is
-// written at real-time pace by a background thread: queued audio first, then
-// silence, so a source never stalls.
+// A private sound server for tests, set up by scripts/pulse-server (the one
+// implementation that the scripts, the demo and the benchmarks use too): its
+// own temporary runtime directory, socket and configuration (nothing from
+// $HOME or the machine's sound configuration), a null sink and the pipe
+// sources of the options, each fed at real-time pace by the script's feeder:
+// queued audio first, then silence, so a source never stalls.
 //
 // Clients reach it with clientEnvironment() (PULSE_SERVER=unix:<dir>/pulse/native;
 // XDG_RUNTIME_DIR=directory() works as well). The constructor waits until the
-// server answers and throws std::runtime_error (with the daemon's log) when it
-// does not. The destructor stops the recorders and the daemon by PID
-// (SIGTERM, then SIGKILL after a grace period) and removes the directory; the
-// children also get SIGTERM if the thread that created the server dies, so a
-// crashed test leaves no daemon behind. Create it on the test's main thread.
+// server answers, has its sources and its default source, and throws
+// std::runtime_error (with the server's logs) when it does not. The
+// destructor stops every process by PID, newest first, and removes the
+// directory; the script also stops the server once this test process has
+// gone, so a crashed test leaves nothing running.
 //
 // Several instances, also in parallel test processes, never share anything.
 // Methods may be called from any thread.
@@ -75,6 +90,7 @@ class PulseServer {
   PulseServer(const PulseServer&) = delete;
   PulseServer& operator=(const PulseServer&) = delete;
 
+  PulseServerKind kind() const { return options_.kind; }
   const std::filesystem::path& directory() const { return directory_; }
   // "unix:<directory>/pulse/native".
   const std::string& serverAddress() const { return address_; }
@@ -83,9 +99,11 @@ class PulseServer {
   // Sets PULSE_SERVER in this process, for libpulse clients inside the test.
   // Call it before any thread reads the environment.
   void exportToThisProcess() const;
-  pid_t pid() const { return daemonPid_; }
+  // The process clients talk to: pulseaudio, or pipewire-pulse. Killing it
+  // ends every client's connection.
+  pid_t pid() const { return serverPid_; }
   const std::vector<PipeSourceSpec>& sources() const { return options_.sources; }
-  // What the daemon has written to its log so far.
+  // What the server's processes have written to their logs so far.
   std::string log() const;
 
   // Runs pactl against this server (10 s timeout).
@@ -106,47 +124,30 @@ class PulseServer {
   void feedFile(const std::string& source, const std::filesystem::path& path);
   // Drops audio not yet written.
   void clearFeed(const std::string& source);
-  // Waits until everything queued for `source` has left the queue (the last
-  // 50 ms of it may still be on its way into the FIFO).
+  // Waits until everything queued for `source` has been written to its FIFO
+  // (the last tick of it may still be on its way).
   bool waitUntilFed(const std::string& source, std::chrono::milliseconds timeout);
 
  private:
-  struct Feed {
-    PipeSourceSpec spec;
-    int fd = -1;
-    std::deque<std::vector<std::byte>> queue;  // guarded by mutex_
-    std::size_t frontOffset = 0;               // guarded by mutex_
-    std::vector<std::byte> carry;              // feeder thread only
-    std::uint64_t bytesWritten = 0;            // feeder thread only
-  };
-
-  void start();
-  void waitUntilAnswering();
+  const PipeSourceSpec& specFor(const std::string& source) const;
+  std::filesystem::path queueOf(const std::string& source) const;
+  RunResult runScript(const std::vector<std::string>& arguments,
+                      std::chrono::milliseconds timeout) const;
   void stop();
-  void feedLoop();
-  void feedOnce(Feed& feed, std::chrono::steady_clock::time_point now);
-  Feed& feedFor(const std::string& source);
-  bool queueEmpty(const Feed& feed) const;
 
   PulseServerOptions options_;
   std::filesystem::path directory_;
   std::string address_;
-  pid_t daemonPid_ = -1;
-  std::vector<pid_t> recorderPids_;
-  std::vector<std::unique_ptr<Feed>> feeds_;
-  std::chrono::steady_clock::time_point feedStart_;
-
+  pid_t serverPid_ = -1;
   mutable std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable fed_;
-  bool stopping_ = false;  // guarded by mutex_
-  std::thread feeder_;
+  std::int64_t lastQueueName_ = 0;  // guarded by mutex_
 };
 
-// The server shared by all tests of this process: started on first use (on
-// the calling thread, which should be the test's main thread), stopped when
-// the process exits. Throws std::runtime_error when it cannot start.
-PulseServer& sharedPulseServer();
+// The server of `kind` shared by all tests of this process: started on first
+// use (on the calling thread, which should be the test's main thread),
+// stopped when the process exits. Throws std::runtime_error when it cannot
+// start.
+PulseServer& sharedPulseServer(PulseServerKind kind = PulseServerKind::kPulseAudio);
 
 // An environment in which libpulse clients find no server at all.
 std::map<std::string, std::optional<std::string>> noPulseServerEnvironment();

@@ -33,6 +33,21 @@ bool onlyJsonAndDebugLines(ChildProcess& child) {
   return true;
 }
 
+std::map<std::string, std::optional<std::string>> inEnglish(
+    std::map<std::string, std::optional<std::string>> environment) {
+  environment["LANG"] = "en_US.UTF-8";
+  environment["LC_ALL"] = std::nullopt;
+  environment["LC_MESSAGES"] = std::nullopt;
+  return environment;
+}
+
+RunResult runTellwyn(const std::vector<std::string>& arguments,
+                     const std::map<std::string, std::optional<std::string>>& environment) {
+  std::vector<std::string> command = {TELLWYN_BINARY};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  return runProcess(command, inEnglish(environment));
+}
+
 std::unique_ptr<ChildProcess> startTellwyn(PulseServer& server, const std::string& source,
                                            const std::vector<std::string>& extra) {
   std::vector<std::string> arguments = {"--device-id=" + source};
@@ -44,11 +59,7 @@ std::unique_ptr<ChildProcess> startTellwynOnDefault(PulseServer& server,
                                                     const std::vector<std::string>& extra) {
   std::vector<std::string> arguments = {TELLWYN_BINARY};
   arguments.insert(arguments.end(), extra.begin(), extra.end());
-  auto environment = server.clientEnvironment();
-  environment["LANG"] = "en_US.UTF-8";
-  environment["LC_ALL"] = std::nullopt;
-  environment["LC_MESSAGES"] = std::nullopt;
-  return std::make_unique<ChildProcess>(arguments, environment);
+  return std::make_unique<ChildProcess>(arguments, inEnglish(server.clientEnvironment()));
 }
 
 bool waitForCaptureSetUp(ChildProcess& child) {

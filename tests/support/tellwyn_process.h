@@ -1,6 +1,8 @@
 #pragma once
 
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,17 @@ std::string finalLine(const std::string& text);
 std::string describeOutput(ChildProcess& child);
 // Whether stdout holds only JSON lines and stderr only debug lines.
 bool onlyJsonAndDebugLines(ChildProcess& child);
+
+// `environment` with an English locale (LANG=en_US.UTF-8, no LC_ALL or
+// LC_MESSAGES), as tellwyn is run in these tests.
+std::map<std::string, std::optional<std::string>> inEnglish(
+    std::map<std::string, std::optional<std::string>> environment);
+
+// Runs tellwyn with `arguments` to its end, in an English locale and by
+// default with no sound server reachable.
+RunResult runTellwyn(const std::vector<std::string>& arguments,
+                     const std::map<std::string, std::optional<std::string>>& environment =
+                         noPulseServerEnvironment());
 
 // Starts tellwyn with --device-id=`source` and `extra` arguments, pointed at
 // `server`, in an English locale.

@@ -156,6 +156,7 @@ AudioStatus FakeAudioDeviceSystem::readDefaultInputDevice(std::uint32_t& ioBytes
 AudioStatus FakeAudioDeviceSystem::writeDefaultInputDevice(std::uint32_t bytes,
                                                            AudioObjectId device) {
   log("writeDefault", device);
+  if (sharedLog_) sharedLog_->record("setDefaultInput " + std::to_string(device));
   if (auto status = injected(FakeDeviceCall::kWriteDefaultInput, device)) return *status;
   if (bytes != kIdBytes) return kBadSize;
   if (!find(device)) return kBadObject;

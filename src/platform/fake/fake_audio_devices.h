@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/audio_devices.h"
+#include "platform/fake/call_log.h"
 
 namespace tellwyn {
 
@@ -43,9 +44,13 @@ enum class FakeDeviceCall {
 // device or for one. The default input is whatever the test set, and a
 // written default input shows after a chosen number of further reads (or
 // never). Every call is logged as a short text such as "uid 3" or
-// "writeDefault 3". The test's thread only.
+// "writeDefault 3". With a shared call log, each write of the default input
+// is also recorded there as "setDefaultInput 3", in order with the other
+// fakes' calls. The test's thread only.
 class FakeAudioDeviceSystem : public AudioDeviceSystem {
  public:
+  explicit FakeAudioDeviceSystem(CallLog* sharedLog = nullptr) : sharedLog_(sharedLog) {}
+
   // Appends a device; the list keeps the order of addition.
   void addDevice(FakeAudioDevice device);
 
@@ -111,6 +116,7 @@ class FakeAudioDeviceSystem : public AudioDeviceSystem {
   std::vector<std::byte> streamConfiguration(const FakeAudioDevice& device) const;
   void log(std::string call, AudioObjectId device);
 
+  CallLog* sharedLog_ = nullptr;
   std::vector<FakeAudioDevice> devices_;
   std::map<std::tuple<FakeDeviceCall, std::optional<AudioObjectId>>, AudioStatus> failures_;
   std::optional<std::size_t> listReadLimit_;

@@ -2,50 +2,26 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <sstream>
 #include <thread>
+
+#include "support/output_capture.h"
+#include "support/temp_files.h"
 
 namespace tellwyn {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// A fresh temporary directory, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "tellwyn-files-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-  // Every entry's name.
-  std::vector<std::string> entries() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path_)) {
-      names.push_back(entry.path().filename());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
- private:
-  fs::path path_;
-};
+using ::tellwyn::testing::readFile;
+using ::tellwyn::testing::TempDir;
 
 TEST(LinuxFileSystemTest, CreatesAndReplacesTheFileLeavingNoTemporary) {
   TempDir dir;
@@ -155,9 +131,19 @@ TEST(LinuxMicrophoneAuthorizationTest, AuthorizedAndGrantsOnAnotherThread) {
   EXPECT_NE(answerThread, std::this_thread::get_id());
 }
 
-TEST(LinuxWorkspaceTest, OpeningALinkIsHarmless) {
+// The permission flows open the system's privacy settings; Linux has no such
+// page, so nothing may start (no browser, no opener) and nothing may reach
+// standard output, which carries only JSON lines, or standard error.
+TEST(LinuxWorkspaceTest, OpeningALinkStartsNothingAndPrintsNothing) {
+  testing::OutputCapture capture;
   makeLinuxWorkspace()->openUrl(
       "x-apple.systempreferences:com.apple.preference.security?Privacy_SpeechRecognition");
+  makeLinuxWorkspace()->openUrl("https://example.org/");
+  errno = 0;
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+  EXPECT_EQ(capture.stdoutText(), "");
+  EXPECT_EQ(capture.stderrText(), "");
 }
 
 }  // namespace

@@ -8,9 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <future>
-#include <iterator>
 #include <map>
 #include <string>
 #include <thread>
@@ -19,6 +17,7 @@
 #include "platform/capture_failure_notice.h"
 #include "platform/fake/fake_main_queue.h"
 #include "support/output_capture.h"
+#include "support/temp_files.h"
 
 namespace tellwyn {
 namespace {
@@ -28,11 +27,7 @@ using namespace std::chrono_literals;
 const std::string kTestData = "/usr/share/pocketsphinx/test/data/";
 
 std::vector<std::int16_t> readRaw(const std::string& name) {
-  std::ifstream in(kTestData + name, std::ios::binary);
-  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::vector<std::int16_t> samples(bytes.size() / 2);
-  std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
-  return samples;
+  return testing::readS16Samples(kTestData + name);
 }
 
 // 16 kHz 16-bit samples as float samples at `rate`.

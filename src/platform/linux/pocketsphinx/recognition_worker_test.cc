@@ -4,12 +4,11 @@
 
 #include <chrono>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <thread>
 #include <vector>
 
 #include "platform/fake/fake_main_queue.h"
+#include "support/temp_files.h"
 
 namespace tellwyn {
 namespace {
@@ -58,10 +57,7 @@ class WorkerFixture : public ::testing::Test {
 };
 
 TEST_F(WorkerFixture, FallingBehindDropsTheOldestAudioWithOneError) {
-  std::ifstream in("/usr/share/pocketsphinx/test/data/goforward.raw", std::ios::binary);
-  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::vector<std::int16_t> speech(bytes.size() / 2);
-  std::memcpy(speech.data(), bytes.data(), speech.size() * 2);
+  const auto speech = testing::readS16Samples("/usr/share/pocketsphinx/test/data/goforward.raw");
   // 0.5 s of backlog allowed, 2.8 s queued before the decoder even starts:
   // the ring rejects some and the decoder drops more, one error for both.
   append(speech);
