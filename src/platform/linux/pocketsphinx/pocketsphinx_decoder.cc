@@ -59,10 +59,23 @@ void PocketsphinxDecoder::endUtterance() {
   inUtterance_ = false;
 }
 
-std::string PocketsphinxDecoder::hypothesis() {
-  int32 score = 0;
-  const char* text = ps_get_hyp(decoder_, &score);
-  return text == nullptr ? std::string() : std::string(text);
+std::vector<DecodedWord> PocketsphinxDecoder::words() {
+  std::vector<DecodedWord> result;
+  for (ps_seg_t* segment = ps_seg_iter(decoder_); segment != nullptr;
+       segment = ps_seg_next(segment)) {
+    std::string text = ps_seg_word(segment);
+    // Silences and noises: "<s>", "</s>", "<sil>", "[NOISE]" and the like.
+    if (text.empty() || text.front() == '<' || text.front() == '[' || text.front() == '+') continue;
+    // Alternative pronunciations are "word(2)"; the word is the same.
+    if (const auto open = text.find('('); open != std::string::npos && open > 0) text.resize(open);
+    int start = 0;
+    int end = 0;
+    ps_seg_frames(segment, &start, &end);
+    result.push_back({std::move(text), start, end});
+  }
+  return result;
 }
+
+int PocketsphinxDecoder::frames() { return ps_get_n_frames(decoder_); }
 
 }  // namespace tellwyn
