@@ -21,9 +21,13 @@ void silenceLibraryLog() {
 Result<std::unique_ptr<PocketsphinxDecoder>> PocketsphinxDecoder::load(const ModelFiles& model) {
   silenceLibraryLog();
   // No "-logfn": it would reopen the process-wide log from this thread.
-  cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModelDir.c_str(),
-                                 "-lm", model.languageModel.c_str(), "-dict",
-                                 model.dictionary.c_str(), "-samprate", "16000", nullptr);
+  // Only the first-pass search: its hypothesis is what the partial results
+  // show, and the rescoring passes at the end of an utterance (-fwdflat,
+  // -bestpath) cost a burst of CPU for no fewer word errors on long speech.
+  cmd_ln_t* config =
+      cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModelDir.c_str(), "-lm",
+                  model.languageModel.c_str(), "-dict", model.dictionary.c_str(), "-samprate",
+                  "16000", "-fwdflat", "no", "-bestpath", "no", nullptr);
   if (config == nullptr) {
     return Error{"tellwyn.recognizer", 1, "Speech recognizer could not be configured"};
   }
