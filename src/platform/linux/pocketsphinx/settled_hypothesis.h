@@ -17,12 +17,15 @@ namespace tellwyn {
 // of an utterance, is never sent again in another form.
 //
 // Why settling and not the newest hypothesis: the first-pass search revises
-// the newest word or two of its hypothesis often (a word still being spoken
-// is first heard as a shorter one), but words that ended a fifth of a second
-// before the frame searched last are hardly ever changed. On the recordings of
-// bench/accuracy, freezing each word as soon as it is shown raised the word
-// error rate from 0.354 to 0.373, freezing words 0.1 to 0.3 s after their end
-// left it at 0.355 to 0.356, and a partial result comes that much later.
+// the newest word of its hypothesis at about every other step (a word still
+// being spoken is first heard as a shorter one), and now and then a word that
+// ended a few tenths of a second earlier. On the recordings of bench/accuracy,
+// freezing each word as soon as it is shown raised the word error rate from
+// 0.354 to 0.373; freezing words 0.1 to 0.5 s after their end gave 0.355 to
+// 0.359. Up to 0.3 s, "go forward ten meters" still froze as "go forward can
+// meters" when the audio came in 64 ms steps after some noise; 0.5 s got it
+// right. A partial result comes that much later; the end of an utterance
+// (half a second of silence) shows all of it.
 //
 // A hypothesis that no longer begins with the shown words continues after
 // them with its words whose middle lies past the end of the last shown word.
@@ -30,7 +33,7 @@ namespace tellwyn {
 // One thread (the decoder thread).
 class SettledHypothesis {
  public:
-  static constexpr int kSettleFrames = 20;
+  static constexpr int kSettleFrames = 50;
 
   explicit SettledHypothesis(int settleFrames = kSettleFrames) : settleFrames_(settleFrames) {}
 
