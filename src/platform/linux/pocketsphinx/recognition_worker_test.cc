@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/fake/fake_main_queue.h"
+#include "platform/linux/pocketsphinx/settled_hypothesis.h"
 
 namespace tellwyn {
 namespace {
@@ -150,22 +151,24 @@ bool beginsWithWords(const std::string& text, const std::string& prefix) {
 // from the first word on. What a report showed must stay the beginning of
 // every later report: the silence timer may have sent it as a final.
 TEST_F(WorkerFixture, ReportsNeverTakeBackWhatTheyShowed) {
+  // Frames past a word's end at which it settles.
+  constexpr int kSettle = SettledHypothesis::kSettleFrames;
   const DecodedWord the{"the", 0, 20};
   const DecodedWord newWord{"new", 21, 40};
   const DecodedWord topic{"topic", 41, 60};
   const std::vector<DecoderStep> firstUtterance = {
       {true, {the}, 13},
       {true, {the, newWord}, 26},
-      {true, {the, newWord, topic}, 52},
-      {true, {the, newWord, topic, {"do", 61, 70}}, 80},
+      {true, {the, newWord, topic}, 20 + kSettle},
+      {true, {the, newWord, topic, {"do", 61, 70}}, 60 + kSettle},
       // Revised from the first word on; only "two" lies after what is shown.
-      {true, {{"a", 0, 20}, {"tory", 21, 60}, {"two", 61, 75}}, 95},
-      {false, {}, 95},
+      {true, {{"a", 0, 20}, {"tory", 21, 60}, {"two", 61, 75}}, 75 + kSettle},
+      {false, {}, 75 + kSettle},
   };
   const std::vector<DecoderStep> secondUtterance = {
       {true, {{"hello", 0, 30}}, 13},
-      {true, {{"hello", 0, 30}}, 60},
-      {false, {}, 60},
+      {true, {{"hello", 0, 30}}, 30 + kSettle},
+      {false, {}, 30 + kSettle},
   };
   struct Case {
     std::string name;
