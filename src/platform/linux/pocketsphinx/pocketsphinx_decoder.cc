@@ -21,9 +21,13 @@ void silenceLibraryLog() {
 Result<std::unique_ptr<PocketsphinxDecoder>> PocketsphinxDecoder::load(const ModelFiles& model) {
   silenceLibraryLog();
   // No "-logfn": it would reopen the process-wide log from this thread.
-  cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModelDir.c_str(),
-                                 "-lm", model.languageModel.c_str(), "-dict",
-                                 model.dictionary.c_str(), "-samprate", "16000", nullptr);
+  // Only the first-pass search: its hypothesis is what the partial results
+  // show, and the rescoring passes at the end of an utterance (-fwdflat,
+  // -bestpath) cost a burst of CPU for no fewer word errors on long speech.
+  cmd_ln_t* config =
+      cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModelDir.c_str(), "-lm",
+                  model.languageModel.c_str(), "-dict", model.dictionary.c_str(), "-samprate",
+                  "16000", "-fwdflat", "no", "-bestpath", "no", nullptr);
   if (config == nullptr) {
     return Error{"tellwyn.recognizer", 1, "Speech recognizer could not be configured"};
   }
@@ -59,10 +63,23 @@ void PocketsphinxDecoder::endUtterance() {
   inUtterance_ = false;
 }
 
-std::string PocketsphinxDecoder::hypothesis() {
-  int32 score = 0;
-  const char* text = ps_get_hyp(decoder_, &score);
-  return text == nullptr ? std::string() : std::string(text);
+std::vector<DecodedWord> PocketsphinxDecoder::words() {
+  std::vector<DecodedWord> result;
+  for (ps_seg_t* segment = ps_seg_iter(decoder_); segment != nullptr;
+       segment = ps_seg_next(segment)) {
+    std::string text = ps_seg_word(segment);
+    // Silences and noises: "<s>", "</s>", "<sil>", "[NOISE]" and the like.
+    if (text.empty() || text.front() == '<' || text.front() == '[' || text.front() == '+') continue;
+    // Alternative pronunciations are "word(2)"; the word is the same.
+    if (const auto open = text.find('('); open != std::string::npos && open > 0) text.resize(open);
+    int start = 0;
+    int end = 0;
+    ps_seg_frames(segment, &start, &end);
+    result.push_back({std::move(text), start, end});
+  }
+  return result;
 }
+
+int PocketsphinxDecoder::frames() { return ps_get_n_frames(decoder_); }
 
 }  // namespace tellwyn

@@ -4,9 +4,11 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "platform/error.h"
 #include "platform/linux/pocketsphinx/model_locator.h"
+#include "platform/linux/pocketsphinx/utterance_decoder.h"
 
 struct ps_decoder_s;
 
@@ -16,7 +18,7 @@ namespace tellwyn {
 // hypotheses out, with the library's voice activity detection. The library
 // writes no log. Loading takes a few tenths of a second. Owned and used by
 // one thread at a time.
-class PocketsphinxDecoder {
+class PocketsphinxDecoder : public UtteranceDecoder {
  public:
   // Loads the model; fails when pocketsphinx cannot.
   static Result<std::unique_ptr<PocketsphinxDecoder>> load(const ModelFiles& model);
@@ -27,17 +29,16 @@ class PocketsphinxDecoder {
     friend class PocketsphinxDecoder;
   };
   PocketsphinxDecoder(Key, ps_decoder_s* decoder) : decoder_(decoder) {}
-  ~PocketsphinxDecoder();
+  ~PocketsphinxDecoder() override;
   PocketsphinxDecoder(const PocketsphinxDecoder&) = delete;
   PocketsphinxDecoder& operator=(const PocketsphinxDecoder&) = delete;
 
-  void startUtterance();
-  void process(std::span<const std::int16_t> samples);
-  // Whether the voice activity detector hears speech in the current utterance.
-  bool inSpeech();
-  void endUtterance();
-  // The best hypothesis of the current (or just ended) utterance, or empty.
-  std::string hypothesis();
+  void startUtterance() override;
+  void process(std::span<const std::int16_t> samples) override;
+  bool inSpeech() override;
+  void endUtterance() override;
+  std::vector<DecodedWord> words() override;
+  int frames() override;
 
  private:
   ps_decoder_s* decoder_;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/linux/pocketsphinx/pocketsphinx_decoder.h"
+#include "platform/linux/pocketsphinx/settled_hypothesis.h"
 #include "platform/pcm_converter.h"
 
 namespace tellwyn {
@@ -30,6 +31,18 @@ std::string CumulativeTranscript::with(const std::string& hypothesis) const {
   return committed_ + " " + hypothesis;
 }
 
+RecognitionWorker::RecognitionWorker(MainQueue& mainQueue, ModelFiles model,
+                                     std::shared_ptr<AudioInbox> inbox,
+                                     std::shared_ptr<RecognitionDelivery> delivery)
+    : RecognitionWorker(
+          mainQueue,
+          [model = std::move(model)]() -> Result<std::unique_ptr<UtteranceDecoder>> {
+            auto decoder = PocketsphinxDecoder::load(model);
+            if (!decoder) return decoder.error();
+            return std::unique_ptr<UtteranceDecoder>(std::move(decoder).value());
+          },
+          std::move(inbox), std::move(delivery)) {}
+
 void RecognitionWorker::cancel() {
   cancelled_.store(true);
   inbox_->wake();
@@ -46,7 +59,7 @@ void RecognitionWorker::run() {
   // knows to leave this thread to finish on its own.
   loading_.store(true);
   if (cancelled_.load()) return;
-  auto decoder = PocketsphinxDecoder::load(model_);
+  auto decoder = loadDecoder_();
   loading_.store(false);
   if (cancelled_.load()) return;
   if (!decoder) {
@@ -56,8 +69,9 @@ void RecognitionWorker::run() {
   decode(*decoder.value());
 }
 
-void RecognitionWorker::decode(PocketsphinxDecoder& decoder) {
+void RecognitionWorker::decode(UtteranceDecoder& decoder) {
   CumulativeTranscript transcript;
+  SettledHypothesis utterance;
   std::string lastReported;
   std::optional<PcmConverter> converter;
   std::vector<float> step;
@@ -92,13 +106,14 @@ void RecognitionWorker::decode(PocketsphinxDecoder& decoder) {
       if (!inSpeech && uttStarted) {
         // The speaker paused: settle this utterance into the transcript.
         decoder.endUtterance();
-        transcript.commit(decoder.hypothesis());
+        transcript.commit(utterance.finish(decoder.words()));
         decoder.startUtterance();
         uttStarted = false;
+      } else if (uttStarted) {
+        utterance.update(decoder.words(), decoder.frames());
       }
       if (inbox_->reportPartialResults()) {
-        std::string text =
-            uttStarted ? transcript.with(decoder.hypothesis()) : transcript.committed();
+        std::string text = transcript.with(utterance.text());
         if (text != lastReported) {
           lastReported = text;
           report(RecognitionResult{std::move(text), false}, std::nullopt);
@@ -115,7 +130,7 @@ void RecognitionWorker::decode(PocketsphinxDecoder& decoder) {
         decoder.process(pcm);
       }
       decoder.endUtterance();
-      transcript.commit(decoder.hypothesis());
+      transcript.commit(utterance.finish(decoder.words()));
       report(RecognitionResult{transcript.committed(), true}, std::nullopt);
       return;
     }

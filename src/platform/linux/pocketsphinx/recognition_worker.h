@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -8,6 +9,7 @@
 #include "platform/error.h"
 #include "platform/linux/pocketsphinx/audio_inbox.h"
 #include "platform/linux/pocketsphinx/model_locator.h"
+#include "platform/linux/pocketsphinx/utterance_decoder.h"
 #include "platform/main_queue.h"
 #include "platform/speech_recognition.h"
 
@@ -33,10 +35,14 @@ class CumulativeTranscript {
 };
 
 // The decoding of one recognition task, run on its own thread: loads the
-// model, turns the inbox's audio into 16 kHz samples for pocketsphinx, ends
-// an utterance whenever the voice activity detector hears speech stop, and
-// posts the cumulative transcript to the main queue (an interim result each
-// time its text changes, one final result once the audio has ended). When
+// decoder (pocketsphinx with the model), turns the inbox's audio into 16 kHz
+// samples for it, ends an utterance whenever the voice activity detector hears
+// speech stop, and posts the cumulative transcript to the main queue (an
+// interim result each time its text changes, one final result once the audio
+// has ended). Within an utterance the transcript shows only the settled words
+// of the hypothesis (SettledHypothesis), so no report takes back text that an
+// earlier one showed: an utterance commits what its partials showed, extended
+// by the words still unsettled when it ends. When
 // the decoder falls more than the inbox's backlog behind it drops the oldest
 // audio and reports that once; a capture failure and a model that does not
 // load are reported as errors, once each.
@@ -44,10 +50,17 @@ class CumulativeTranscript {
 // Threads: run() on the decoder thread; cancel() and loading() on any.
 class RecognitionWorker {
  public:
+  // Makes the decoder, on the decoder thread; may take a while.
+  using DecoderLoader = std::function<Result<std::unique_ptr<UtteranceDecoder>>()>;
+
+  // Decodes with pocketsphinx and `model`.
   RecognitionWorker(MainQueue& mainQueue, ModelFiles model, std::shared_ptr<AudioInbox> inbox,
+                    std::shared_ptr<RecognitionDelivery> delivery);
+  RecognitionWorker(MainQueue& mainQueue, DecoderLoader loadDecoder,
+                    std::shared_ptr<AudioInbox> inbox,
                     std::shared_ptr<RecognitionDelivery> delivery)
       : mainQueue_(mainQueue),
-        model_(std::move(model)),
+        loadDecoder_(std::move(loadDecoder)),
         inbox_(std::move(inbox)),
         delivery_(std::move(delivery)) {}
 
@@ -58,13 +71,13 @@ class RecognitionWorker {
   bool loading() const { return loading_.load(); }
 
  private:
-  void decode(class PocketsphinxDecoder& decoder);
+  void decode(UtteranceDecoder& decoder);
   void dropBacklog(SampleRing& ring);
   void countDropped(std::uint64_t frames);
   void report(std::optional<RecognitionResult> result, std::optional<Error> error);
 
   MainQueue& mainQueue_;
-  const ModelFiles model_;
+  const DecoderLoader loadDecoder_;
   const std::shared_ptr<AudioInbox> inbox_;
   const std::shared_ptr<RecognitionDelivery> delivery_;
   std::atomic<bool> cancelled_{false};
