@@ -15,6 +15,7 @@
 
 #include "support/child_process.h"
 #include "support/pulse_server.h"
+#include "support/recordings.h"
 #include "support/tellwyn_process.h"
 
 namespace tellwyn {
@@ -25,8 +26,6 @@ using namespace ::tellwyn::testing;
 
 // "go forward ten meters" and "thirty three forty six ninety two" (as the
 // en-us model hears them); no word of one is in the other.
-const char kGoForward[] = "/usr/share/pocketsphinx/test/data/goforward.raw";
-const char kNumbers[] = "/usr/share/pocketsphinx/test/data/numbers.raw";
 const std::vector<std::string> kGoForwardWords = {"forward", "meters"};
 const std::vector<std::string> kNumbersWords = {"thirty", "ninety"};
 

@@ -15,6 +15,7 @@
 
 #include "support/child_process.h"
 #include "support/pulse_server.h"
+#include "support/recordings.h"
 #include "support/tellwyn_process.h"
 
 namespace tellwyn {
@@ -22,8 +23,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace ::tellwyn::testing;
-
-const char kGoForward[] = "/usr/share/pocketsphinx/test/data/goforward.raw";
 
 std::size_t countLines(ChildProcess& child, bool (*kind)(const std::string&)) {
   const auto lines = child.stdoutLines();

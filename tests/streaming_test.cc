@@ -12,6 +12,7 @@
 
 #include "support/child_process.h"
 #include "support/pulse_server.h"
+#include "support/recordings.h"
 #include "support/tellwyn_process.h"
 #include "support/temp_files.h"
 
@@ -21,7 +22,6 @@ namespace {
 using namespace std::chrono_literals;
 using namespace ::tellwyn::testing;
 
-const char kGoForward[] = "/usr/share/pocketsphinx/test/data/goforward.raw";
 const char kGoForwardWords[] = "go forward ten meters";
 
 // Tests on the PulseAudio server; StreamingOnBothServersTest runs on each.

@@ -10,6 +10,7 @@
 
 #include "platform/fake/fake_main_queue.h"
 #include "platform/linux/pocketsphinx/settled_hypothesis.h"
+#include "support/recordings.h"
 #include "support/temp_files.h"
 
 namespace tellwyn {
@@ -69,7 +70,7 @@ class WorkerFixture : public ::testing::Test {
 };
 
 TEST_F(WorkerFixture, FallingBehindDropsTheOldestAudioWithOneError) {
-  const auto speech = testing::readS16Samples("/usr/share/pocketsphinx/test/data/goforward.raw");
+  const auto speech = testing::readS16Samples(testing::kGoForward);
   // 0.5 s of backlog allowed, 2.8 s queued before the decoder even starts:
   // the ring rejects some and the decoder drops more, one error for both.
   append(speech);
