@@ -1,6 +1,9 @@
 #include "platform/linux/asio_application.h"
 
 #include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,14 +11,15 @@
 #include <asio/io_context.hpp>
 #include <asio/posix/stream_descriptor.hpp>
 #include <asio/post.hpp>
-#include <asio/signal_set.hpp>
 #include <asio/steady_timer.hpp>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <stdexcept>
 #include <thread>
 
 #include "platform/clock_duration.h"
@@ -97,33 +101,82 @@ class AsioApplication::Loop : public MainQueue {
   std::function<void()> terminationHandler_;
 };
 
-// Catches SIGTERM on a thread of its own and marks the watch; nothing else
-// happens there. The signal is caught from construction on; the thread runs
-// until destruction (the process usually ends first).
+// Takes SIGTERM off every thread and reads it on a thread of its own, from a
+// signalfd. The signal is blocked on the constructing (main) thread before
+// any other thread exists, so every thread inherits the block and none is
+// ever interrupted by it; the kernel keeps it pending until the signalfd is
+// read. An asynchronous handler instead runs on whichever thread the kernel
+// picks, and the thread sanitizer defers a handler that lands on a thread
+// about to block until that thread wakes, which can be never.
+//
+// Until forwardToWatch(), a SIGTERM has its default effect: the thread lets it
+// through to itself, which ends the process as if it had never been blocked.
+// From then on it only marks the watch. The destructor stops the thread and
+// restores the constructing thread's signal mask.
 class AsioApplication::SignalThread {
  public:
-  explicit SignalThread(TerminationWatch& watch)
-      : work_(asio::make_work_guard(io_)), signals_(io_, SIGTERM) {
-    signals_.async_wait([&watch](const asio::error_code& error, int) {
-      if (!error) watch.request();
-    });
-    thread_ = std::thread([this] { io_.run(); });
+  explicit SignalThread(TerminationWatch& watch) : watch_(watch) {
+    sigset_t terminate = terminationSignal();
+    ::pthread_sigmask(SIG_BLOCK, &terminate, &previousMask_);
+    signals_ = ::signalfd(-1, &terminate, SFD_CLOEXEC);
+    stop_ = ::eventfd(0, EFD_CLOEXEC);
+    if (signals_ < 0 || stop_ < 0) throw std::runtime_error("signalfd or eventfd failed");
+    thread_ = std::thread([this] { readSignals(); });
   }
   ~SignalThread() {
-    io_.stop();
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(stop_, &one, sizeof one);
     thread_.join();
+    ::close(signals_);
+    ::close(stop_);
+    ::pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
   }
   SignalThread(const SignalThread&) = delete;
   SignalThread& operator=(const SignalThread&) = delete;
 
+  // Called on the main thread once the termination handler is set.
+  void forwardToWatch() {
+    // A blocked signal is never discarded, even when a parent passed SIGTERM
+    // on ignored: it stays pending for the signalfd.
+    forwarding_.store(true);
+  }
+
  private:
-  asio::io_context io_;
-  asio::executor_work_guard<asio::io_context::executor_type> work_;
-  asio::signal_set signals_;
+  static sigset_t terminationSignal() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    return set;
+  }
+
+  void readSignals() {
+    for (;;) {
+      pollfd watched[2] = {{signals_, POLLIN, 0}, {stop_, POLLIN, 0}};
+      if (::poll(watched, 2, -1) < 0) continue;  // EINTR from another signal
+      if ((watched[1].revents & POLLIN) != 0) return;
+      signalfd_siginfo info;
+      if (::read(signals_, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) continue;
+      if (forwarding_.load()) {
+        watch_.request();
+        continue;
+      }
+      sigset_t terminate = terminationSignal();
+      ::pthread_sigmask(SIG_UNBLOCK, &terminate, nullptr);
+      ::raise(SIGTERM);  // ends the process unless SIGTERM is ignored
+      ::pthread_sigmask(SIG_BLOCK, &terminate, nullptr);
+    }
+  }
+
+  TerminationWatch& watch_;
+  sigset_t previousMask_;
+  int signals_ = -1;
+  int stop_ = -1;
+  std::atomic<bool> forwarding_{false};
   std::thread thread_;
 };
 
-AsioApplication::AsioApplication() : loop_(std::make_unique<Loop>()) {}
+AsioApplication::AsioApplication()
+    : signals_(std::make_unique<SignalThread>(termination_)), loop_(std::make_unique<Loop>()) {}
 
 AsioApplication::~AsioApplication() = default;
 
@@ -145,7 +198,7 @@ void AsioApplication::activateIgnoringOtherApps(bool) {}
 void AsioApplication::installTerminationHandler(std::function<void()> handler) {
   termination_.setHandler(handler);
   loop_->watchTermination(termination_, std::move(handler));
-  if (!signals_) signals_ = std::make_unique<SignalThread>(termination_);
+  signals_->forwardToWatch();
 }
 
 void AsioApplication::exitProcess(int status) {

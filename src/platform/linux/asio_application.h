@@ -13,8 +13,10 @@ namespace tellwyn {
 // event loop. run() and the control calls belong to the main thread;
 // mainQueue().post() may be called from any thread.
 //
-// Once the termination handler is installed, SIGTERM is caught on a small
-// thread of its own, which only marks terminationWatch(); the event loop
+// SIGTERM is blocked on every thread and read on a small thread of its own
+// (construct this before starting any other thread). Until the termination
+// handler is installed it has its default effect; from then on that thread
+// only marks terminationWatch(), and the event loop
 // watches that mark and runs the handler between two actions, and a wait
 // that blocks the main thread watches it too and hands over (see
 // TerminationWatch).
@@ -40,8 +42,10 @@ class AsioApplication : public Application {
   class Loop;
   class SignalThread;
   TerminationWatch termination_;
-  std::unique_ptr<Loop> loop_;
+  // Made first, on the constructing thread, so that every thread started
+  // afterwards inherits SIGTERM blocked.
   std::unique_ptr<SignalThread> signals_;
+  std::unique_ptr<Loop> loop_;
   ApplicationDelegate* delegate_ = nullptr;
 };
 

@@ -1,6 +1,7 @@
 #include "platform/linux/asio_application.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -148,6 +149,29 @@ TEST_F(AsioApplicationTest, SigtermRunsTheHandlerOnTheMainThread) {
                 std::thread([] { ::kill(::getpid(), SIGTERM); }).detach();
               }),
               ::testing::ExitedWithCode(0), "^launch1;handler on main thread;$");
+}
+
+TEST_F(AsioApplicationTest, SigtermReachesTheHandlerOnlyAndNeverInterruptsAnotherThread) {
+  // A parent may pass SIGTERM on ignored; the handler still gets it. Threads
+  // started after the application inherit it blocked, so no signal handler
+  // ever runs on them (or on the main thread).
+  EXPECT_EXIT(
+      {
+        std::signal(SIGTERM, SIG_IGN);
+        runApplication([](AsioApplication& app) {
+          app.installTerminationHandler([&app] {
+            note("handler");
+            app.exitProcess(0);
+          });
+          std::thread([] {
+            sigset_t mask;
+            ::pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+            if (sigismember(&mask, SIGTERM) == 1) note("blocked on a later thread");
+            ::kill(::getpid(), SIGTERM);
+          }).detach();
+        });
+      },
+      ::testing::ExitedWithCode(0), "^launch1;blocked on a later thread;handler;$");
 }
 
 TEST_F(AsioApplicationTest, SecondSigtermWhileHandlingRunsTheHandlerAtMostOnceMore) {
