@@ -117,14 +117,7 @@ TEST(CaptureDeviceTest, TheNamedSourceUnloadedMidUtteranceEndsCaptureWithOneErro
   server.feedFile(kSecond, kGoForward);
   ASSERT_TRUE(child->waitForStdoutLine(isPartialLine, 60s).has_value()) << describeOutput(*child);
 
-  std::string module;
-  for (const auto& line : server.pactlLines({"list", "short", "modules"})) {
-    if (line.find(std::string("source_name=") + kSecond) != std::string::npos) {
-      module = line.substr(0, line.find('\t'));
-    }
-  }
-  ASSERT_FALSE(module.empty());
-  ASSERT_EQ(server.pactl({"unload-module", module}).status.code, 0);
+  ASSERT_TRUE(server.unloadSource(kSecond));
 
   const auto error = child->waitForStdoutLine(isErrorLine, 30s);
   ASSERT_TRUE(error.has_value()) << describeOutput(*child);

@@ -194,6 +194,16 @@ std::vector<std::string> PulseServer::pactlLines(const std::vector<std::string>&
   return std::move(result.stdoutLines);
 }
 
+bool PulseServer::unloadSource(const std::string& source) const {
+  for (const auto& line : pactlLines({"list", "short", "modules"})) {
+    if (line.find("module-pipe-source") != std::string::npos &&
+        line.find("source_name=" + source + " ") != std::string::npos) {
+      return pactl({"unload-module", line.substr(0, line.find('\t'))}).status.code == 0;
+    }
+  }
+  return false;
+}
+
 const PipeSourceSpec& PulseServer::specFor(const std::string& source) const {
   for (const auto& spec : options_.sources) {
     if (spec.name == source) return spec;

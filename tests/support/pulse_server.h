@@ -110,6 +110,9 @@ class PulseServer {
   RunResult pactl(const std::vector<std::string>& arguments) const;
   // pactl's standard output lines; throws std::runtime_error when it fails.
   std::vector<std::string> pactlLines(const std::vector<std::string>& arguments) const;
+  // Unloads the module of the pipe source `source`, which then goes away for
+  // its clients; whether pactl succeeded (false when no module has it).
+  bool unloadSource(const std::string& source) const;
 
   // Queues audio for a pipe source, played after what is already queued.
   // Bytes are in the source's own format (whole frames).
