@@ -9,9 +9,10 @@
 // bench/decoder_keep_up.sh runs it with and without the other core kept busy.
 //
 //   decoder_keep_up_bench FILE.raw [mono16|stereo48]
-// FILE.raw is 16 kHz mono s16le; stereo48 feeds it as 48 kHz two-channel
-// float with the speech on channel 1, as bench/make_passages writes it
-// beside (NAME.stereo48.raw), which must then be given instead.
+// FILE.raw is 16 kHz mono s16le, or with stereo48 the 48 kHz two-channel
+// float file that bench/make_passages writes beside it (NAME.stereo48.raw,
+// the speech on channel 1). The inbox gets what the session's tap hands it:
+// one channel, here the one with the speech, at 48 kHz.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -103,7 +104,6 @@ int main(int argc, char** argv) {
   const bool stereo48 = argc > 2 && std::strcmp(argv[2], "stereo48") == 0;
   const auto bytes = readBytes(argv[1]);
   const double rate = stereo48 ? 48000 : 16000;
-  const std::uint32_t channels = stereo48 ? 2 : 1;
   const std::size_t bytesPerFrame = stereo48 ? 8 : 2;
   const std::size_t totalFrames = bytes.size() / bytesPerFrame;
   if (totalFrames == 0) {
@@ -139,8 +139,7 @@ int main(int argc, char** argv) {
   // last frame would have been captured.
   std::thread feeder([&] {
     const auto format = *tellwyn::AudioFormat::make(
-        stereo48 ? tellwyn::CommonFormat::kFloat32 : tellwyn::CommonFormat::kInt16, rate, channels,
-        false);
+        stereo48 ? tellwyn::CommonFormat::kFloat32 : tellwyn::CommonFormat::kInt16, rate, 1, false);
     auto buffer = *tellwyn::PcmBuffer::make(format, kBufferFrames);
     for (std::size_t at = 0; at < totalFrames; at += kBufferFrames) {
       const auto frames =
@@ -151,12 +150,10 @@ int main(int argc, char** argv) {
       buffer.setFrameLength(frames);
       for (std::uint32_t frame = 0; frame < frames; ++frame) {
         const char* source = bytes.data() + (at + frame) * bytesPerFrame;
-        if (!stereo48) {
+        if (stereo48) {
+          std::memcpy(&buffer.floatChannelData()[0][frame], source + 4, 4);
+        } else {
           std::memcpy(&buffer.int16ChannelData()[0][frame], source, 2);
-          continue;
-        }
-        for (std::uint32_t channel = 0; channel < channels; ++channel) {
-          std::memcpy(&buffer.floatChannelData()[channel][frame], source + channel * 4, 4);
         }
       }
       inbox->append(buffer);
