@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/pulse_server.h"
 #include "support/tellwyn_process.h"
+#include "support/temp_files.h"
 
 namespace tellwyn {
 namespace {
@@ -51,6 +53,44 @@ TEST(RunModesTest, PrecedenceOfTheModes) {
           << name << ": " << result.stdoutLines[0];
     }
     expectOnlyDebugLinesOnStderr(result);
+  }
+}
+
+// What the dynamic loader wrote (LD_DEBUG=files: each shared object it
+// loaded, and why) while tellwyn ran with `arguments`.
+std::string loaderLog(const std::vector<std::string>& arguments) {
+  testing::TempDir dir;
+  auto environment = testing::noPulseServerEnvironment();
+  environment["LD_DEBUG"] = "files";
+  environment["LD_DEBUG_OUTPUT"] = (dir.path() / "loader").string();
+  const auto result = runTellwyn(arguments, environment);
+  EXPECT_FALSE(result.status.timedOut);
+  std::string log;
+  for (const auto& name : dir.entries()) log += testing::readFile(dir.path() / name);
+  return log;
+}
+
+TEST(RunModesTest, OnlyASpeechSessionLoadsTheRecognizerLibraries) {
+  struct Case {
+    std::vector<std::string> arguments;
+    bool loads;
+  };
+  const Case cases[] = {
+      {{"--list-devices"}, false},
+      {{"--auth-status"}, false},
+      {{"--setup"}, false},
+      // No model for the language: no recognizer to load it for.
+      {{"--language=xx-XX"}, false},
+      // A speech session, which ends later for want of a sound server.
+      {{"--silence-ms=300"}, true},
+  };
+  for (const auto& c : cases) {
+    const std::string name = ::testing::PrintToString(c.arguments);
+    const std::string log = loaderLog(c.arguments);
+    ASSERT_NE(log.find("file=libc.so.6"), std::string::npos) << name << ": no loader log";
+    for (const char* library : {"libpocketsphinx.so", "libsphinxbase.so", "libgfortran.so"}) {
+      EXPECT_EQ(log.find(library) != std::string::npos, c.loads) << name << ": " << library;
+    }
   }
 }
 

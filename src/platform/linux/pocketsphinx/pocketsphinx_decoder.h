@@ -4,31 +4,35 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/error.h"
 #include "platform/linux/pocketsphinx/model_locator.h"
+#include "platform/linux/pocketsphinx/pocketsphinx_library.h"
 #include "platform/linux/pocketsphinx/utterance_decoder.h"
-
-struct ps_decoder_s;
 
 namespace tellwyn {
 
 // One pocketsphinx decoder with its model loaded: 16 kHz 16-bit mono audio in,
 // hypotheses out, with the library's voice activity detection. The library
-// writes no log. Loading takes a few tenths of a second. Owned and used by
-// one thread at a time.
+// writes no log and stays loaded while the decoder lives. Loading takes a few
+// tenths of a second. Owned and used by one thread at a time.
 class PocketsphinxDecoder : public UtteranceDecoder {
  public:
-  // Loads the model; fails when pocketsphinx cannot.
-  static Result<std::unique_ptr<PocketsphinxDecoder>> load(const ModelFiles& model);
+  // Loads the model; fails when the library cannot be opened or cannot load
+  // the model.
+  static Result<std::unique_ptr<PocketsphinxDecoder>> load(
+      std::shared_ptr<PocketsphinxLibrary> library, const ModelFiles& model);
 
   struct Key {
    private:
     Key() = default;
     friend class PocketsphinxDecoder;
   };
-  PocketsphinxDecoder(Key, ps_decoder_s* decoder) : decoder_(decoder) {}
+  PocketsphinxDecoder(Key, std::shared_ptr<PocketsphinxLibrary> library,
+                      const PocketsphinxFunctions& functions, ps_decoder_t* decoder)
+      : library_(std::move(library)), ps_(functions), decoder_(decoder) {}
   ~PocketsphinxDecoder() override;
   PocketsphinxDecoder(const PocketsphinxDecoder&) = delete;
   PocketsphinxDecoder& operator=(const PocketsphinxDecoder&) = delete;
@@ -41,7 +45,9 @@ class PocketsphinxDecoder : public UtteranceDecoder {
   int frames() override;
 
  private:
-  ps_decoder_s* decoder_;
+  const std::shared_ptr<PocketsphinxLibrary> library_;
+  const PocketsphinxFunctions& ps_;
+  ps_decoder_t* decoder_;
   bool inUtterance_ = false;
 };
 

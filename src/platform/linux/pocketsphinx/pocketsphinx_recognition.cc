@@ -5,7 +5,9 @@
 
 #include "platform/linux/pocketsphinx/audio_inbox.h"
 #include "platform/linux/pocketsphinx/model_locator.h"
+#include "platform/linux/pocketsphinx/pocketsphinx_library.h"
 #include "platform/linux/pocketsphinx/recognition_worker.h"
+#include "protocol/output.h"
 
 namespace tellwyn {
 namespace {
@@ -49,10 +51,12 @@ class PocketsphinxRequest : public RecognitionRequest {
 // posts nothing. Main thread.
 class PocketsphinxTask : public RecognitionTask {
  public:
-  PocketsphinxTask(MainQueue& mainQueue, const ModelFiles& model, std::shared_ptr<AudioInbox> inbox,
+  PocketsphinxTask(MainQueue& mainQueue, std::shared_ptr<PocketsphinxLibrary> library,
+                   const ModelFiles& model, std::shared_ptr<AudioInbox> inbox,
                    RecognitionHandler handler)
       : delivery_(std::make_shared<RecognitionDelivery>(std::move(handler))),
-        worker_(std::make_shared<RecognitionWorker>(mainQueue, model, std::move(inbox), delivery_)),
+        worker_(std::make_shared<RecognitionWorker>(mainQueue, std::move(library), model,
+                                                    std::move(inbox), delivery_)),
         thread_([worker = worker_] { worker->run(); }) {}
   ~PocketsphinxTask() override { cancel(); }
   PocketsphinxTask(const PocketsphinxTask&) = delete;
@@ -79,9 +83,10 @@ class PocketsphinxTask : public RecognitionTask {
 // A recognizer for one installed model. Main thread.
 class PocketsphinxRecognizer : public SpeechRecognizer {
  public:
-  PocketsphinxRecognizer(MainQueue& mainQueue, ModelFiles model,
-                         std::shared_ptr<CaptureFailureNotice> captureFailures)
+  PocketsphinxRecognizer(MainQueue& mainQueue, std::shared_ptr<PocketsphinxLibrary> library,
+                         ModelFiles model, std::shared_ptr<CaptureFailureNotice> captureFailures)
       : mainQueue_(mainQueue),
+        library_(std::move(library)),
         model_(std::move(model)),
         captureFailures_(std::move(captureFailures)) {}
 
@@ -99,12 +104,13 @@ class PocketsphinxRecognizer : public SpeechRecognizer {
       inbox = std::make_shared<AudioInbox>();
       inbox->endAudio();
     }
-    return std::make_shared<PocketsphinxTask>(mainQueue_, model_, std::move(inbox),
+    return std::make_shared<PocketsphinxTask>(mainQueue_, library_, model_, std::move(inbox),
                                               std::move(handler));
   }
 
  private:
   MainQueue& mainQueue_;
+  const std::shared_ptr<PocketsphinxLibrary> library_;
   const ModelFiles model_;
   const std::shared_ptr<CaptureFailureNotice> captureFailures_;
 };
@@ -113,10 +119,11 @@ class PocketsphinxRecognizer : public SpeechRecognizer {
 
 PocketsphinxRecognition::PocketsphinxRecognition(
     MainQueue& mainQueue, std::shared_ptr<CaptureFailureNotice> captureFailures,
-    EnvironmentLookup environment)
+    EnvironmentLookup environment, std::shared_ptr<PocketsphinxLibrary> library)
     : mainQueue_(mainQueue),
       captureFailures_(std::move(captureFailures)),
-      environment_(std::move(environment)) {}
+      environment_(std::move(environment)),
+      library_(std::move(library)) {}
 
 PocketsphinxRecognition::~PocketsphinxRecognition() = default;
 
@@ -129,13 +136,21 @@ std::unique_ptr<SpeechRecognizer> PocketsphinxRecognition::makeRecognizer(
   const std::string identifier = localeId ? *localeId : userLocaleIdentifier(environment_);
   auto model = locateModel(modelDirectory(environment_), parseLocaleIdentifier(identifier));
   if (!model) return nullptr;
-  return std::make_unique<PocketsphinxRecognizer>(mainQueue_, std::move(*model), captureFailures_);
+  // Opened here rather than on a task's thread, so that a missing or broken
+  // library makes the recognizer unavailable, as a missing model does.
+  if (auto opened = library_->open(); !opened) {
+    emitDebug(opened.error().description);
+    return nullptr;
+  }
+  return std::make_unique<PocketsphinxRecognizer>(mainQueue_, library_, std::move(*model),
+                                                  captureFailures_);
 }
 
 std::unique_ptr<SpeechRecognition> makePocketsphinxRecognition(
     MainQueue& mainQueue, std::shared_ptr<CaptureFailureNotice> captureFailures) {
   return std::make_unique<PocketsphinxRecognition>(
-      mainQueue, std::move(captureFailures), [](const char* name) { return std::getenv(name); });
+      mainQueue, std::move(captureFailures), [](const char* name) { return std::getenv(name); },
+      std::make_shared<PocketsphinxLibrary>());
 }
 
 }  // namespace tellwyn

@@ -13,11 +13,14 @@
 
 namespace tellwyn {
 
+class PocketsphinxLibrary;
+
 // Offline speech recognition with pocketsphinx and the models installed on
 // the system. Speech recognition needs no permission here: the status is
 // always authorized. A recognizer exists for a locale when a model for its
-// language is installed; each task loads the model on its own decoder thread
-// and reports on `mainQueue`. Requests subscribe to `captureFailures` (when
+// language is installed and the library opens; the first recognizer opens
+// it, on the main thread. Each task loads the model on its own decoder
+// thread and reports on `mainQueue`. Requests subscribe to `captureFailures` (when
 // given) so a capture that ends by itself shows up as the task's error.
 //
 // Threads: the main thread, except requestAuthorization's completion, which
@@ -28,7 +31,8 @@ class PocketsphinxRecognition : public SpeechRecognition {
 
   PocketsphinxRecognition(MainQueue& mainQueue,
                           std::shared_ptr<CaptureFailureNotice> captureFailures,
-                          EnvironmentLookup environment);
+                          EnvironmentLookup environment,
+                          std::shared_ptr<PocketsphinxLibrary> library);
   ~PocketsphinxRecognition() override;
   PocketsphinxRecognition(const PocketsphinxRecognition&) = delete;
   PocketsphinxRecognition& operator=(const PocketsphinxRecognition&) = delete;
@@ -36,7 +40,8 @@ class PocketsphinxRecognition : public SpeechRecognition {
   int authorizationStatus() override { return kSpeechAuthorized; }
   void requestAuthorization(std::function<void(int status)> completion) override;
   // Absent: the user's locale from LC_ALL, LC_MESSAGES or LANG. None when no
-  // model fits the locale. Only checks that the model's files are there.
+  // model fits the locale or the library does not open. Only checks that the
+  // model's files are there.
   std::unique_ptr<SpeechRecognizer> makeRecognizer(
       const std::optional<std::string>& localeId) override;
 
@@ -44,6 +49,7 @@ class PocketsphinxRecognition : public SpeechRecognition {
   MainQueue& mainQueue_;
   const std::shared_ptr<CaptureFailureNotice> captureFailures_;
   const EnvironmentLookup environment_;
+  const std::shared_ptr<PocketsphinxLibrary> library_;
   AnswerThreads answers_;
 };
 

@@ -12,10 +12,12 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/capture_failure_notice.h"
 #include "platform/fake/fake_main_queue.h"
+#include "platform/linux/pocketsphinx/pocketsphinx_library.h"
 #include "support/output_capture.h"
 #include "support/temp_files.h"
 
@@ -82,13 +84,17 @@ struct Report {
 // with the environment given as a table.
 class RecognitionFixture : public ::testing::Test {
  protected:
-  std::unique_ptr<SpeechRecognition> makeService(std::map<std::string, std::string> env) {
+  std::unique_ptr<SpeechRecognition> makeService(
+      std::map<std::string, std::string> env,
+      const std::string& library = PocketsphinxLibrary::kDefaultName) {
     env_ = std::move(env);
     return std::make_unique<PocketsphinxRecognition>(
-        queue_, notice_, [this](const char* name) -> const char* {
+        queue_, notice_,
+        [this](const char* name) -> const char* {
           const auto found = env_.find(name);
           return found == env_.end() ? nullptr : found->second.c_str();
-        });
+        },
+        std::make_shared<PocketsphinxLibrary>(library));
   }
 
   RecognitionHandler collect() {
@@ -240,6 +246,25 @@ TEST_F(RecognitionFixture, RecognizerExistsOnlyForInstalledModels) {
     auto service = makeService(c.env);
     EXPECT_EQ(service->makeRecognizer(c.locale) != nullptr, c.expected)
         << c.locale.value_or("(user locale)");
+  }
+}
+
+TEST_F(RecognitionFixture, RecognizerIsUnavailableWhenTheLibraryDoesNotOpen) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"libtellwyn-no-such-recognizer.so.0",
+       "debug: Speech recognizer library could not be loaded: libtellwyn-no-such-recognizer.so.0"},
+      {"libm.so.6", "debug: Speech recognizer library libm.so.6 has no err_set_logfp"},
+  };
+  for (const auto& [library, debugLine] : cases) {
+    auto service = makeService({}, library);
+    testing::OutputCapture output;
+    EXPECT_EQ(service->makeRecognizer("en-US"), nullptr) << library;
+    // Asked again, the answer stands.
+    EXPECT_EQ(service->makeRecognizer("en-US"), nullptr) << library;
+    const auto lines = output.stderrLines();
+    ASSERT_EQ(lines.size(), 2u) << output.stderrText();
+    for (const auto& line : lines) EXPECT_EQ(line.rfind(debugLine, 0), 0u) << line;
+    EXPECT_TRUE(output.stdoutText().empty());
   }
 }
 

@@ -31,13 +31,15 @@ std::string CumulativeTranscript::with(const std::string& hypothesis) const {
   return committed_ + " " + hypothesis;
 }
 
-RecognitionWorker::RecognitionWorker(MainQueue& mainQueue, ModelFiles model,
+RecognitionWorker::RecognitionWorker(MainQueue& mainQueue,
+                                     std::shared_ptr<PocketsphinxLibrary> library, ModelFiles model,
                                      std::shared_ptr<AudioInbox> inbox,
                                      std::shared_ptr<RecognitionDelivery> delivery)
     : RecognitionWorker(
           mainQueue,
-          [model = std::move(model)]() -> Result<std::unique_ptr<UtteranceDecoder>> {
-            auto decoder = PocketsphinxDecoder::load(model);
+          [library = std::move(library),
+           model = std::move(model)]() -> Result<std::unique_ptr<UtteranceDecoder>> {
+            auto decoder = PocketsphinxDecoder::load(library, model);
             if (!decoder) return decoder.error();
             return std::unique_ptr<UtteranceDecoder>(std::move(decoder).value());
           },

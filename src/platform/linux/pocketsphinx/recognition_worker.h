@@ -15,6 +15,8 @@
 
 namespace tellwyn {
 
+class PocketsphinxLibrary;
+
 // Where a task's reports go: the handler, called on the main thread unless
 // the task has been cancelled. Main thread only.
 struct RecognitionDelivery {
@@ -53,8 +55,9 @@ class RecognitionWorker {
   // Makes the decoder, on the decoder thread; may take a while.
   using DecoderLoader = std::function<Result<std::unique_ptr<UtteranceDecoder>>()>;
 
-  // Decodes with pocketsphinx and `model`.
-  RecognitionWorker(MainQueue& mainQueue, ModelFiles model, std::shared_ptr<AudioInbox> inbox,
+  // Decodes with pocketsphinx, opened through `library`, and `model`.
+  RecognitionWorker(MainQueue& mainQueue, std::shared_ptr<PocketsphinxLibrary> library,
+                    ModelFiles model, std::shared_ptr<AudioInbox> inbox,
                     std::shared_ptr<RecognitionDelivery> delivery);
   RecognitionWorker(MainQueue& mainQueue, DecoderLoader loadDecoder,
                     std::shared_ptr<AudioInbox> inbox,

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/fake/fake_main_queue.h"
+#include "platform/linux/pocketsphinx/pocketsphinx_library.h"
 #include "platform/linux/pocketsphinx/settled_hypothesis.h"
 #include "support/recordings.h"
 #include "support/temp_files.h"
@@ -31,7 +32,8 @@ struct Report {
 class WorkerFixture : public ::testing::Test {
  protected:
   void run(const ModelFiles& model) {
-    RecognitionWorker worker(queue_, model, inbox_, delivery());
+    RecognitionWorker worker(queue_, std::make_shared<PocketsphinxLibrary>(), model, inbox_,
+                             delivery());
     run(worker);
   }
   void run(RecognitionWorker::DecoderLoader loader) {
