@@ -32,6 +32,7 @@
 #include "platform/linux/pocketsphinx/audio_inbox.h"
 #include "platform/linux/pocketsphinx/model_locator.h"
 #include "platform/linux/pocketsphinx/pocketsphinx_decoder.h"
+#include "platform/linux/pocketsphinx/pocketsphinx_library.h"
 #include "platform/linux/pocketsphinx/recognition_worker.h"
 
 namespace {
@@ -124,11 +125,12 @@ int main(int argc, char** argv) {
   inbox->setReportPartialResults(true);
   auto delivery = std::make_shared<tellwyn::RecognitionDelivery>();
   std::vector<DecodedBlock> blocks;
+  auto library = std::make_shared<tellwyn::PocketsphinxLibrary>();
   const Clock::time_point start = Clock::now();
   tellwyn::RecognitionWorker worker(
       queue,
       [&]() -> tellwyn::Result<std::unique_ptr<tellwyn::UtteranceDecoder>> {
-        auto loaded = tellwyn::PocketsphinxDecoder::load(*model);
+        auto loaded = tellwyn::PocketsphinxDecoder::load(library, *model);
         if (!loaded) return loaded.error();
         return std::unique_ptr<tellwyn::UtteranceDecoder>(
             std::make_unique<LagMeasuringDecoder>(std::move(loaded).value(), start, blocks));
