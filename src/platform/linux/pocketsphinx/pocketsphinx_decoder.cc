@@ -1,10 +1,16 @@
 #include "platform/linux/pocketsphinx/pocketsphinx_decoder.h"
 
 #include <pocketsphinx.h>
+#include <sphinxbase/cmn.h>
 #include <sphinxbase/err.h>
+#include <sphinxbase/feat.h>
 
 namespace tellwyn {
 namespace {
+
+// Audio held before any speech is heard: enough for the voice activity
+// detector's look-back; older silence is decoded at once.
+constexpr std::size_t kHeldBeforeSpeech = 16000;
 
 // Turns the library's log off for the whole process, once, before the first
 // decoder is made: with no log stream its messages go nowhere.
@@ -41,6 +47,9 @@ Result<std::unique_ptr<PocketsphinxDecoder>> PocketsphinxDecoder::load(const Mod
   return std::make_unique<PocketsphinxDecoder>(Key{}, decoder);
 }
 
+PocketsphinxDecoder::PocketsphinxDecoder(Key, ps_decoder_s* decoder)
+    : decoder_(decoder), seed_(std::make_unique<CepstralMeanSeed>(ps_get_config(decoder))) {}
+
 PocketsphinxDecoder::~PocketsphinxDecoder() {
   if (inUtterance_) ps_end_utt(decoder_);
   ps_free(decoder_);
@@ -52,13 +61,34 @@ void PocketsphinxDecoder::startUtterance() {
 
 void PocketsphinxDecoder::process(std::span<const std::int16_t> samples) {
   if (!inUtterance_ || samples.empty()) return;
-  ps_process_raw(decoder_, samples.data(), samples.size(), FALSE, FALSE);
+  if (!seed_) {
+    ps_process_raw(decoder_, samples.data(), samples.size(), FALSE, FALSE);
+    return;
+  }
+  held_.insert(held_.end(), samples.begin(), samples.end());
+  if (seed_->add(samples)) {
+    releaseHeld();
+  } else if (!seed_->heardSpeech() && held_.size() > kHeldBeforeSpeech) {
+    const std::size_t older = held_.size() - kHeldBeforeSpeech;
+    ps_process_raw(decoder_, held_.data(), older, FALSE, FALSE);
+    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(older));
+  }
+}
+
+void PocketsphinxDecoder::releaseHeld() {
+  if (const std::vector<float> mean = seed_->mean(); !mean.empty()) {
+    cmn_live_set(ps_get_feat(decoder_)->cmn_struct, mean.data());
+  }
+  seed_.reset();
+  if (!held_.empty()) ps_process_raw(decoder_, held_.data(), held_.size(), FALSE, FALSE);
+  held_ = {};
 }
 
 bool PocketsphinxDecoder::inSpeech() { return inUtterance_ && ps_get_in_speech(decoder_) != 0; }
 
 void PocketsphinxDecoder::endUtterance() {
   if (!inUtterance_) return;
+  if (seed_) releaseHeld();
   ps_end_utt(decoder_);
   inUtterance_ = false;
 }

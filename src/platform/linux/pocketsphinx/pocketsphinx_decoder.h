@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/linux/pocketsphinx/cepstral_mean_seed.h"
 #include "platform/linux/pocketsphinx/model_locator.h"
 #include "platform/linux/pocketsphinx/utterance_decoder.h"
 
@@ -16,7 +17,10 @@ namespace tellwyn {
 
 // One pocketsphinx decoder with its model loaded: 16 kHz 16-bit mono audio in,
 // hypotheses out, with the library's voice activity detection. The library
-// writes no log. Loading takes a few tenths of a second. Owned and used by
+// writes no log. Loading takes a few tenths of a second. The first speech of
+// the decoder's life is held back until CepstralMeanSeed knows its cepstral
+// mean (2 s of speech, or less when the speech ends sooner), then decoded
+// with that mean; until then the decoder hears no speech. Owned and used by
 // one thread at a time.
 class PocketsphinxDecoder : public UtteranceDecoder {
  public:
@@ -28,7 +32,7 @@ class PocketsphinxDecoder : public UtteranceDecoder {
     Key() = default;
     friend class PocketsphinxDecoder;
   };
-  PocketsphinxDecoder(Key, ps_decoder_s* decoder) : decoder_(decoder) {}
+  PocketsphinxDecoder(Key, ps_decoder_s* decoder);
   ~PocketsphinxDecoder() override;
   PocketsphinxDecoder(const PocketsphinxDecoder&) = delete;
   PocketsphinxDecoder& operator=(const PocketsphinxDecoder&) = delete;
@@ -41,8 +45,14 @@ class PocketsphinxDecoder : public UtteranceDecoder {
   int frames() override;
 
  private:
+  // Sets the measured mean and decodes the held audio.
+  void releaseHeld();
+
   ps_decoder_s* decoder_;
   bool inUtterance_ = false;
+  // Until the mean is known: its measurement, and the audio held back.
+  std::unique_ptr<CepstralMeanSeed> seed_;
+  std::vector<std::int16_t> held_;
 };
 
 }  // namespace tellwyn
