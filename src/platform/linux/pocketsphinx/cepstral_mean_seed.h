@@ -30,16 +30,20 @@ class CepstralMeanSeed {
   static constexpr int kSpeechFrames = 200;
 
   // A front end made from `config`; none when the library cannot make one.
-  explicit CepstralMeanSeed(cmd_ln_s* config);
+  // `startsInSilence`: the audio is known to begin with silence, so speech
+  // counts only once the detector has once heard silence.
+  CepstralMeanSeed(cmd_ln_s* config, bool startsInSilence);
   ~CepstralMeanSeed();
   CepstralMeanSeed(const CepstralMeanSeed&) = delete;
   CepstralMeanSeed& operator=(const CepstralMeanSeed&) = delete;
 
   // Measures the next samples of the audio. True once the mean is known:
-  // kSpeechFrames of speech were heard, or the first speech ended sooner.
+  // kSpeechFrames of speech were heard, or that speech ended sooner.
   bool add(std::span<const std::int16_t> samples);
   // Whether any speech was heard so far.
   bool heardSpeech() const { return frames_ > 0; }
+  // Whether the voice activity detector takes the latest audio for speech.
+  bool inSpeech() const;
   // The mean of the speech frames heard; empty when none were.
   std::vector<float> mean() const;
 
@@ -49,6 +53,10 @@ class CepstralMeanSeed {
   fe_s* frontEnd_;
   std::vector<double> sum_;
   std::vector<float> cepstra_;  // kRows frames
+  float quietest_ = 0;          // frames with a lower c0 are not speech
+  bool warmedUp_ = false;
+  const bool startsInSilence_;
+  std::size_t seen_ = 0;  // samples measured
   int frames_ = 0;
   bool ended_ = false;
 };

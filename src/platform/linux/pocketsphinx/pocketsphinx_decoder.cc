@@ -8,9 +8,9 @@
 namespace tellwyn {
 namespace {
 
-// Audio held before any speech is heard: enough for the voice activity
-// detector's look-back; older silence is decoded at once.
-constexpr std::size_t kHeldBeforeSpeech = 16000;
+// Audio kept before any speech is heard: enough for the voice activity
+// detector's look-back and its noise estimate.
+constexpr std::size_t kHeldBeforeSpeech = 8000;
 
 // Turns the library's log off for the whole process, once, before the first
 // decoder is made: with no log stream its messages go nowhere.
@@ -48,7 +48,7 @@ Result<std::unique_ptr<PocketsphinxDecoder>> PocketsphinxDecoder::load(const Mod
 }
 
 PocketsphinxDecoder::PocketsphinxDecoder(Key, ps_decoder_s* decoder)
-    : decoder_(decoder), seed_(std::make_unique<CepstralMeanSeed>(ps_get_config(decoder))) {}
+    : decoder_(decoder), seed_(std::make_unique<CepstralMeanSeed>(ps_get_config(decoder), false)) {}
 
 PocketsphinxDecoder::~PocketsphinxDecoder() {
   if (inUtterance_) ps_end_utt(decoder_);
@@ -66,13 +66,20 @@ void PocketsphinxDecoder::process(std::span<const std::int16_t> samples) {
     return;
   }
   held_.insert(held_.end(), samples.begin(), samples.end());
-  if (seed_->add(samples)) {
-    releaseHeld();
-  } else if (!seed_->heardSpeech() && held_.size() > kHeldBeforeSpeech) {
-    const std::size_t older = held_.size() - kHeldBeforeSpeech;
-    ps_process_raw(decoder_, held_.data(), older, FALSE, FALSE);
-    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(older));
+  bool known = seed_->add(samples);
+  if (!known && !seed_->heardSpeech() && !seed_->inSpeech() &&
+      held_.size() >= 2 * kHeldBeforeSpeech) {
+    // No speech yet: drop the older silence, and measure afresh from what is
+    // left. Neither the decoder nor the seed sees more than a few seconds of
+    // silence before the first speech: after 3 s or more of digital zero
+    // (or a noise floor of a bit or two), the library's noise removal
+    // garbles the first words ("and mister john dashwood" came out as
+    // "church up then unleash you").
+    held_.erase(held_.begin(), held_.end() - static_cast<std::ptrdiff_t>(kHeldBeforeSpeech));
+    seed_ = std::make_unique<CepstralMeanSeed>(ps_get_config(decoder_), true);
+    known = seed_->add(held_);
   }
+  if (known) releaseHeld();
 }
 
 void PocketsphinxDecoder::releaseHeld() {
