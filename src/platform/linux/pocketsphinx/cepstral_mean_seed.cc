@@ -51,7 +51,7 @@ bool CepstralMeanSeed::add(std::span<const std::int16_t> samples) {
       ++frames_;
     }
     if (!warmedUp_) {
-      warmedUp_ = !startsInSilence_ || !inSpeech();
+      warmedUp_ = !startsInSilence_ || !inSpeech() || seen_ >= kWarmUpSamples;
     }
     if (produced == 0 && left == before) break;
   }

@@ -31,7 +31,8 @@ class CepstralMeanSeed {
 
   // A front end made from `config`; none when the library cannot make one.
   // `startsInSilence`: the audio is known to begin with silence, so speech
-  // counts only once the detector has once heard silence.
+  // counts only once the detector has once heard silence, or after its
+  // first second (speech that began in the start-up is not lost).
   CepstralMeanSeed(cmd_ln_s* config, bool startsInSilence);
   ~CepstralMeanSeed();
   CepstralMeanSeed(const CepstralMeanSeed&) = delete;
@@ -49,6 +50,9 @@ class CepstralMeanSeed {
 
  private:
   static constexpr std::size_t kRows = 32;  // frames taken from the front end at a time
+  // The detector's start-up: it takes the first 0.9 s or so of silence for
+  // speech.
+  static constexpr std::size_t kWarmUpSamples = 16000;
 
   fe_s* frontEnd_;
   std::vector<double> sum_;
