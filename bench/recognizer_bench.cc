@@ -26,41 +26,14 @@
 #include <type_traits>
 #include <vector>
 
+#include "blocking_main_queue.h"
 #include "platform/linux/pocketsphinx/pocketsphinx_recognition.h"
 
 namespace {
 
 const std::string kTestData = "/usr/share/pocketsphinx/test/data/";
 
-// A main queue whose actions the calling thread runs as they come.
-class BlockingMainQueue : public tellwyn::MainQueue {
- public:
-  void post(std::function<void()> action) override {
-    {
-      std::lock_guard lock(mutex_);
-      actions_.push_back(std::move(action));
-    }
-    ready_.notify_one();
-  }
-  std::shared_ptr<tellwyn::Timer> scheduleTimer(double, std::function<void()>) override {
-    return nullptr;
-  }
-  void runOne() {
-    std::function<void()> action;
-    {
-      std::unique_lock lock(mutex_);
-      ready_.wait(lock, [&] { return !actions_.empty(); });
-      action = std::move(actions_.front());
-      actions_.pop_front();
-    }
-    action();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<std::function<void()>> actions_;
-};
+using tellwyn::bench::BlockingMainQueue;
 
 std::vector<std::int16_t> readRaw(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -1,6 +1,15 @@
 #include "platform/linux/pocketsphinx/pocketsphinx_decoder.h"
 
+#include <sphinxbase/feat.h>
+
 namespace tellwyn {
+namespace {
+
+// Audio kept before any speech is heard: enough for the voice activity
+// detector's look-back and its noise estimate.
+constexpr std::size_t kHeldBeforeSpeech = 8000;
+
+}  // namespace
 
 Result<std::unique_ptr<PocketsphinxDecoder>> PocketsphinxDecoder::load(
     std::shared_ptr<PocketsphinxLibrary> library, const ModelFiles& model) {
@@ -28,6 +37,14 @@ Result<std::unique_ptr<PocketsphinxDecoder>> PocketsphinxDecoder::load(
   return std::make_unique<PocketsphinxDecoder>(Key{}, std::move(library), ps, decoder);
 }
 
+PocketsphinxDecoder::PocketsphinxDecoder(Key, std::shared_ptr<PocketsphinxLibrary> library,
+                                         const PocketsphinxFunctions& functions,
+                                         ps_decoder_t* decoder)
+    : library_(std::move(library)),
+      ps_(functions),
+      decoder_(decoder),
+      seed_(std::make_unique<CepstralMeanSeed>(ps_, ps_.ps_get_config(decoder), false)) {}
+
 PocketsphinxDecoder::~PocketsphinxDecoder() {
   if (inUtterance_) ps_.ps_end_utt(decoder_);
   ps_.ps_free(decoder_);
@@ -39,13 +56,41 @@ void PocketsphinxDecoder::startUtterance() {
 
 void PocketsphinxDecoder::process(std::span<const std::int16_t> samples) {
   if (!inUtterance_ || samples.empty()) return;
-  ps_.ps_process_raw(decoder_, samples.data(), samples.size(), FALSE, FALSE);
+  if (!seed_) {
+    ps_.ps_process_raw(decoder_, samples.data(), samples.size(), FALSE, FALSE);
+    return;
+  }
+  held_.insert(held_.end(), samples.begin(), samples.end());
+  bool known = seed_->add(samples);
+  if (!known && !seed_->heardSpeech() && !seed_->inSpeech() &&
+      held_.size() >= 2 * kHeldBeforeSpeech) {
+    // No speech yet: drop the older silence, and measure afresh from what is
+    // left. Neither the decoder nor the seed sees more than a few seconds of
+    // silence before the first speech: after 3 s or more of digital zero
+    // (or a noise floor of a bit or two), the library's noise removal
+    // garbles the first words ("and mister john dashwood" came out as
+    // "church up then unleash you").
+    held_.erase(held_.begin(), held_.end() - static_cast<std::ptrdiff_t>(kHeldBeforeSpeech));
+    seed_ = std::make_unique<CepstralMeanSeed>(ps_, ps_.ps_get_config(decoder_), true);
+    known = seed_->add(held_);
+  }
+  if (known) releaseHeld();
+}
+
+void PocketsphinxDecoder::releaseHeld() {
+  if (const std::vector<float> mean = seed_->mean(); !mean.empty()) {
+    ps_.cmn_live_set(ps_.ps_get_feat(decoder_)->cmn_struct, mean.data());
+  }
+  seed_.reset();
+  if (!held_.empty()) ps_.ps_process_raw(decoder_, held_.data(), held_.size(), FALSE, FALSE);
+  held_ = {};
 }
 
 bool PocketsphinxDecoder::inSpeech() { return inUtterance_ && ps_.ps_get_in_speech(decoder_) != 0; }
 
 void PocketsphinxDecoder::endUtterance() {
   if (!inUtterance_) return;
+  if (seed_) releaseHeld();
   ps_.ps_end_utt(decoder_);
   inUtterance_ = false;
 }

@@ -65,6 +65,16 @@ Result<const PocketsphinxFunctions*> PocketsphinxLibrary::load() {
   find(functions.ps_seg_next, "ps_seg_next");
   find(functions.ps_seg_word, "ps_seg_word");
   find(functions.ps_seg_frames, "ps_seg_frames");
+  find(functions.ps_get_config, "ps_get_config");
+  find(functions.ps_get_feat, "ps_get_feat");
+  find(functions.cmn_live_set, "cmn_live_set");
+  find(functions.cmd_ln_str_r, "cmd_ln_str_r");
+  find(functions.fe_init_auto_r, "fe_init_auto_r");
+  find(functions.fe_start_utt, "fe_start_utt");
+  find(functions.fe_get_output_size, "fe_get_output_size");
+  find(functions.fe_process_frames, "fe_process_frames");
+  find(functions.fe_get_vad_state, "fe_get_vad_state");
+  find(functions.fe_free, "fe_free");
   if (missing) return *missing;
 
   // With no log stream the library's messages go nowhere. Set before any

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <pocketsphinx.h>
+#include <sphinxbase/cmd_ln.h>
+#include <sphinxbase/cmn.h>
 #include <sphinxbase/err.h>
+#include <sphinxbase/fe.h>
 
 #include <memory>
 #include <mutex>
@@ -31,6 +34,18 @@ struct PocketsphinxFunctions {
   decltype(&::ps_seg_next) ps_seg_next = nullptr;
   decltype(&::ps_seg_word) ps_seg_word = nullptr;
   decltype(&::ps_seg_frames) ps_seg_frames = nullptr;
+  // The configuration, the feature computation and its cepstral mean, and a
+  // front end of one's own: the first speech's mean is measured with them.
+  decltype(&::ps_get_config) ps_get_config = nullptr;
+  decltype(&::ps_get_feat) ps_get_feat = nullptr;
+  decltype(&::cmn_live_set) cmn_live_set = nullptr;
+  decltype(&::cmd_ln_str_r) cmd_ln_str_r = nullptr;
+  decltype(&::fe_init_auto_r) fe_init_auto_r = nullptr;
+  decltype(&::fe_start_utt) fe_start_utt = nullptr;
+  decltype(&::fe_get_output_size) fe_get_output_size = nullptr;
+  decltype(&::fe_process_frames) fe_process_frames = nullptr;
+  decltype(&::fe_get_vad_state) fe_get_vad_state = nullptr;
+  decltype(&::fe_free) fe_free = nullptr;
 };
 
 // The pocketsphinx shared library, opened when it is first needed instead of

@@ -37,5 +37,15 @@ TEST(SettledHypothesisTest, FinishAddsTheUnsettledWordsAndStartsOver) {
   EXPECT_EQ(utterance.finish({}), "");
 }
 
+TEST(SettledHypothesisTest, AWordTheDecoderRevisesWithinASecondOfItsEndIsNotShown) {
+  // The first-pass search heard "dashwood" as "guess" until 0.9 s past its
+  // end, and its end-of-utterance text had it right.
+  SettledHypothesis utterance;
+  utterance.update({{"john", 0, 30}, {"guess", 31, 70}, {"and", 71, 90}}, 70 + 90);
+  EXPECT_EQ(utterance.text(), "john");
+  EXPECT_EQ(utterance.finish({{"john", 0, 30}, {"dashwood", 31, 70}, {"and", 71, 90}}),
+            "john dashwood and");
+}
+
 }  // namespace
 }  // namespace tellwyn
