@@ -121,8 +121,7 @@ TEST(CaptureDeviceTest, TheNamedSourceUnloadedMidUtteranceEndsCaptureWithOneErro
 
   const auto error = child->waitForStdoutLine(isErrorLine, 30s);
   ASSERT_TRUE(error.has_value()) << describeOutput(*child);
-  EXPECT_TRUE(startsWith(*error, R"({"type":"error","code":"retryable",)")) << *error;
-  EXPECT_NE(error->find(R"("message":"Audio capture ended)"), std::string::npos) << *error;
+  EXPECT_TRUE(isCaptureEndedLine(*error)) << *error;
   // Capture does not move on to the other microphone, whose speech goes on.
   std::this_thread::sleep_for(4s);
   const auto lines = child->stdoutLines();

@@ -11,6 +11,11 @@ bool isPartialLine(const std::string& line) { return startsWith(line, R"({"type"
 bool isFinalLine(const std::string& line) { return startsWith(line, R"({"type":"final",)"); }
 bool isErrorLine(const std::string& line) { return startsWith(line, R"({"type":"error",)"); }
 
+bool isCaptureEndedLine(const std::string& line) {
+  return startsWith(line, R"({"type":"error","code":"retryable",)") &&
+         line.find(R"("message":"Audio capture ended)") != std::string::npos;
+}
+
 std::string finalLine(const std::string& text) {
   return R"({"type":"final","text":")" + text + "\"}";
 }

@@ -18,6 +18,9 @@ bool startsWith(const std::string& text, const std::string& prefix);
 bool isPartialLine(const std::string& line);
 bool isFinalLine(const std::string& line);
 bool isErrorLine(const std::string& line);
+// A retryable error line whose message says the capture ended (the sound
+// server or the chosen source went away).
+bool isCaptureEndedLine(const std::string& line);
 // The stdout line of a final with `text`.
 std::string finalLine(const std::string& text);
 
